@@ -1,0 +1,13 @@
+# Settings of the cross build: Shift-JIS literals, static runtime, tests under Wine.
+add_compile_options(-fexec-charset=CP932)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+# Programs must run in a bare Wine prefix: no MinGW runtime DLLs beside them.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# Cross-built tests run through this wrapper: one 32-bit prefix in the build tree,
+# code page 932, a persistent wineserver and an Xvfb display.
+set(SUNDRIFT_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${SUNDRIFT_WINE_RUN} @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${SUNDRIFT_WINE_RUN})

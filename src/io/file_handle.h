@@ -1,0 +1,35 @@
+#pragma once
+// Owner of one Win32 file handle. Every file the updater touches goes through it.
+#include <windows.h>
+
+#include <cstdint>
+
+class FileHandle {
+public:
+    FileHandle() = default;
+    ~FileHandle() { Close(); }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    // Both refuse (false, nothing changed) when this object is already open.
+    bool OpenRead(const char* path);
+    bool CreateWrite(const char* path);
+
+    // Bytes transferred, 0 on failure; a single system call, never completed in a loop.
+    uint32_t Read(void* buffer, uint32_t length);
+    uint32_t Write(const void* buffer, uint32_t length);
+
+    // True iff the new position equals the one asked for (0..0x7FFFFFFF reachable).
+    bool Seek(uint32_t position);
+    // Low 32 bits of the size; INVALID_FILE_SIZE on failure.
+    uint32_t Size();
+    void Close();
+
+    bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
+    HANDLE Native() const { return handle; }
+
+private:
+    bool Open(const char* path, DWORD access, DWORD share, DWORD disposition);
+
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};

@@ -1,0 +1,78 @@
+#include "package/package_index.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr char FALLBACK_MODULE_NAME[] = "setup.exe";
+
+// Every stored name must end inside its field; one that does not marks a damaged package.
+template <typename Entry>
+bool NamesTerminated(const Entry* entries, uint32_t count) {
+    for (uint32_t j = 0; j < count; ++j) {
+        if (!std::memchr(entries[j].name, 0, sizeof entries[j].name)) return false;
+    }
+    return true;
+}
+
+template <typename Entry>
+UpdateResult ReadEntries(FileHandle& image, uint32_t count, std::unique_ptr<Entry[]>& out) {
+    std::unique_ptr<Entry[]> entries(new (std::nothrow) Entry[count ? count : 1]);
+    if (!entries) return UPDATE_E_IO;
+    const uint32_t bytes = count * static_cast<uint32_t>(sizeof(Entry));
+    if (image.Read(entries.get(), bytes) != bytes) return UPDATE_E_CORRUPT;
+    if (!NamesTerminated(entries.get(), count)) return UPDATE_E_CORRUPT;
+    out = std::move(entries);
+    return UPDATE_OK;
+}
+
+}  // namespace
+
+UpdateResult LoadPackageIndexFromFile(const char* path, FileHandle& image, PackageIndex& index) {
+    index = PackageIndex{};
+    image.OpenRead(path);
+    if (image.Size() < PACKAGE_OFFSET) return UPDATE_E_CORRUPT;
+    image.Seek(PACKAGE_OFFSET);
+
+    PackageHeader header;
+    if (image.Read(&header, sizeof header) != sizeof header) return UPDATE_E_CORRUPT;
+    if (header.count > PACKAGE_MAX_ENTRIES) return UPDATE_E_TOO_MANY_ENTRIES;
+
+    PackageIndex loaded;
+    loaded.longEntries = std::memcmp(header.magic, PACKAGE_MAGIC, PACKAGE_MAGIC_SIZE) == 0;
+    loaded.count = header.count;
+    const UpdateResult read = loaded.longEntries
+        ? ReadEntries(image, header.count, loaded.longEntryArray)
+        : ReadEntries(image, header.count, loaded.shortEntryArray);
+    if (read != UPDATE_OK) return read;
+
+    const uint32_t entrySize = loaded.longEntries ? sizeof(LongIndexEntry) : sizeof(ShortIndexEntry);
+    loaded.dataBase = PACKAGE_OFFSET + sizeof(PackageHeader) + header.count * entrySize;
+    index = std::move(loaded);
+    return UPDATE_OK;
+}
+
+UpdateResult LoadPackageIndex(FileHandle& image, PackageIndex& index) {
+    char path[MAX_PATH] = {};
+    std::memcpy(path, FALLBACK_MODULE_NAME, sizeof FALLBACK_MODULE_NAME);
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    path[MAX_PATH - 1] = '\0';
+    return LoadPackageIndexFromFile(path, image, index);
+}
+
+uint32_t EntryPosition(const PackageIndex& index, uint32_t j) {
+    return index.dataBase + EntryOffset(index, j);
+}
+
+const char* EntryName(const PackageIndex& index, uint32_t j) {
+    return index.longEntries ? index.longEntryArray[j].name : index.shortEntryArray[j].name;
+}
+
+uint32_t EntrySize(const PackageIndex& index, uint32_t j) {
+    return index.longEntries ? index.longEntryArray[j].size : index.shortEntryArray[j].size;
+}
+
+uint32_t EntryOffset(const PackageIndex& index, uint32_t j) {
+    return index.longEntries ? index.longEntryArray[j].offset : index.shortEntryArray[j].offset;
+}

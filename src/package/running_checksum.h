@@ -1,0 +1,29 @@
+#pragma once
+// The 8-byte streaming checksum stored in hash-value records. Its memory
+// layout is its stored form: mix (u32 little-endian), mixSum, mixXor,
+// byteSum, byteXor.
+#include <cstddef>
+#include <cstdint>
+
+struct RunningChecksum {
+    uint32_t mix;
+    uint8_t mixSum;
+    uint8_t mixXor;
+    uint8_t byteSum;
+    uint8_t byteXor;
+};
+static_assert(sizeof(RunningChecksum) == 8, "checksum is 8 bytes");
+
+constexpr uint32_t CHECKSUM_MULTIPLIER = 233;
+
+void ResetChecksum(RunningChecksum& state);
+
+// Feeds `length` bytes into the state; any split of the same bytes gives the same result.
+void Update(RunningChecksum& state, const void* bytes, size_t length);
+
+// The byte-at-a-time definition, kept as the reference for faster kernels.
+void UpdateReference(RunningChecksum& state, const void* bytes, size_t length);
+
+// The 8 bytes in stored order.
+void StoreChecksum(const RunningChecksum& state, uint8_t out[8]);
+bool ChecksumEquals(const RunningChecksum& state, const uint8_t stored[8]);

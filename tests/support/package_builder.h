@@ -1,0 +1,88 @@
+#pragma once
+// Builds package images in memory for tests: header, index, data, and hash-value lists.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+#include "package/running_checksum.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TestEntry {
+    std::string name;  // stored bytes of the name (Shift-JIS where it matters)
+    Bytes data;
+};
+
+inline void AppendU32(Bytes& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+inline void AppendField(Bytes& out, const std::string& text, size_t size) {
+    Bytes field(size, 0);
+    std::memcpy(field.data(), text.data(), text.size() < size ? text.size() : size);
+    out.insert(out.end(), field.begin(), field.end());
+}
+
+inline Bytes ChecksumOf(const Bytes& data) {
+    RunningChecksum state{};
+    Update(state, data.data(), data.size());
+    Bytes out(8);
+    StoreChecksum(state, out.data());
+    return out;
+}
+
+struct TestRecord {
+    std::string path;
+    Bytes checksum;  // 8 bytes
+};
+
+inline Bytes HashValueListBytes(const std::vector<TestRecord>& records, uint32_t reserved = 0,
+                                const char* magic = HASH_VALUE_MAGIC) {
+    Bytes out(magic, magic + HASH_VALUE_MAGIC_SIZE);
+    AppendU32(out, reserved);
+    AppendU32(out, static_cast<uint32_t>(records.size()));
+    for (const TestRecord& r : records) {
+        AppendField(out, r.path, RECORD_PATH_SIZE);
+        out.insert(out.end(), r.checksum.begin(), r.checksum.end());
+    }
+    return out;
+}
+
+// The package part alone (what follows PACKAGE_OFFSET), entries back to back.
+inline Bytes PackageBytes(const std::vector<TestEntry>& entries, bool longEntries = true,
+                          uint32_t countOverride = UINT32_MAX) {
+    Bytes out;
+    if (longEntries) {
+        out.insert(out.end(), PACKAGE_MAGIC, PACKAGE_MAGIC + PACKAGE_MAGIC_SIZE);
+    } else {
+        AppendField(out, "SHORT INDEX!", PACKAGE_MAGIC_SIZE);
+    }
+    AppendU32(out, countOverride != UINT32_MAX ? countOverride : static_cast<uint32_t>(entries.size()));
+    uint32_t offset = 0;
+    for (const TestEntry& e : entries) {
+        AppendField(out, e.name, longEntries ? LONG_NAME_SIZE : SHORT_NAME_SIZE);
+        AppendU32(out, offset);
+        AppendU32(out, static_cast<uint32_t>(e.data.size()));
+        out.resize(out.size() + (longEntries ? 24 : 8), 0);
+        offset += static_cast<uint32_t>(e.data.size());
+    }
+    for (const TestEntry& e : entries) out.insert(out.end(), e.data.begin(), e.data.end());
+    return out;
+}
+
+// A whole patch file image: a fake program image padded to PACKAGE_OFFSET, then the package.
+inline Bytes PatchBytes(const Bytes& package) {
+    Bytes out(PACKAGE_OFFSET + package.size(), 0);
+    out[0] = 'M';
+    out[1] = 'Z';
+    if (!package.empty()) std::memcpy(out.data() + PACKAGE_OFFSET, package.data(), package.size());
+    return out;
+}
+
+inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+}  // namespace testing_support
