@@ -1,0 +1,13 @@
+#pragma once
+// Moves the verified temporary files into place and updates the installed lists.
+#include <cstdint>
+
+#include "install/update_result.h"
+
+// Renames "<folder>\<name>.tmp" onto "<folder>\<name>" for every name in index
+// order, then prunes the installed hash-value list and extends "uninst.lst".
+// UPDATE_OK, UPDATE_E_IO (a rename failed) or UPDATE_E_UNINSTALL_LIST.
+UpdateResult CommitPass(const char* installFolder, const char* const* installNames, uint32_t count);
+
+// Rewrites "<folder>\KVX.hvl" keeping the records whose paths exist. Silent.
+void PruneHashValueList(const char* installFolder);

@@ -1,0 +1,11 @@
+#pragma once
+// The one operation that performs the update.
+#include "install/update_result.h"
+
+// Extracts the package appended to the running executable into `installFolder`
+// (no trailing backslash), verifies, commits and cleans up. The progress dialog
+// must exist and belong to the calling thread, whose messages the run pumps.
+UpdateResult UpdateRun(const char* installFolder);
+
+// The same with the package read from `packagePath` (tests and tools).
+UpdateResult UpdateRunFromPackage(const char* packagePath, const char* installFolder);
