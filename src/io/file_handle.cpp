@@ -19,6 +19,10 @@ bool FileHandle::CreateWrite(const char* path) {
     return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
 }
 
+bool FileHandle::CreateNew(const char* path) {
+    return Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+}
+
 uint32_t FileHandle::Read(void* buffer, uint32_t length) {
     DWORD transferred = 0;
     if (!ReadFile(handle, buffer, length, &transferred, nullptr)) return 0;

@@ -14,6 +14,8 @@ public:
     // Both refuse (false, nothing changed) when this object is already open.
     bool OpenRead(const char* path);
     bool CreateWrite(const char* path);
+    // Like CreateWrite, but fails when anything already stands at `path`.
+    bool CreateNew(const char* path);
 
     // Bytes transferred, 0 on failure; a single system call, never completed in a loop.
     uint32_t Read(void* buffer, uint32_t length);

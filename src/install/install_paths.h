@@ -1,0 +1,21 @@
+#pragma once
+// Paths inside the install folder, built into MAX_PATH buffers.
+#include <windows.h>
+
+#include "io/file_handle.h"
+
+// "<folder>\<name>" and "<folder>\<name>.tmp"; false (and an empty buffer) when
+// the result would not fit.
+bool FormatInstallPath(char (&out)[MAX_PATH], const char* folder, const char* name);
+bool FormatTemporaryPath(char (&out)[MAX_PATH], const char* folder, const char* name);
+
+// True when `name` is a relative path that stays inside the folder: not empty,
+// no drive prefix, not rooted or UNC, and no "." or ".." component. Separators
+// are found under the ANSI code page, so a trail byte 0x5C is no separator.
+bool IsContainedName(const char* name);
+
+// Opens a new, empty file at `path` for writing. Whatever stood there before
+// (a stale file of an earlier run, even read-only or hidden, or a planted link)
+// is removed as a name first, and the file is created only if nothing appeared
+// there in between, so the write can never land in a file a link points to.
+bool CreateFreshFile(FileHandle& file, const char* path);
