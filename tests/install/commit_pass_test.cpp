@@ -8,26 +8,15 @@
 #include "install/uninstall_list.h"
 #include "package/package_format.h"
 #include "support/failing_allocation.h"
+#include "support/install_names.h"
 #include "support/package_builder.h"
+#include "support/small_disk.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
 
 using namespace testing_support;
 
 namespace {
-
-// The install names of a run: one slot per entry, then the null slot.
-struct Names {
-    explicit Names(std::vector<std::string> names) : text(std::move(names)) {
-        for (const std::string& name : text) slots.push_back(name.c_str());
-        slots.push_back(nullptr);
-    }
-    const char* const* Slots() const { return slots.data(); }
-    uint32_t Count() const { return static_cast<uint32_t>(text.size()); }
-
-    std::vector<std::string> text;
-    std::vector<const char*> slots;
-};
 
 Bytes Checksum(uint8_t seed) { return Bytes(CHECKSUM_SIZE, seed); }
 
@@ -72,7 +61,7 @@ TEST(CommitPass, MovesEveryFileIntoPlaceAndExtendsTheLists) {
     ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl.tmp", list));
     ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", std::string("a.arc\n", 7)));
 
-    const Names names({"KVX.hvl", "a.arc", "sub\\b.arc"});
+    const InstallNames names({"KVX.hvl", "a.arc", "sub\\b.arc"});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
 
     EXPECT_EQ(ReadText(folder / "a.arc"), "new a");
@@ -99,7 +88,7 @@ TEST(CommitPass, ReplacesReadOnlyHiddenAndSystemTargetsAndClearsTheirAttributes)
         list.push_back(target.first);
     }
     ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", Bytes(1, 0)));
-    const Names names(list);
+    const InstallNames names(list);
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
     constexpr DWORD CLEARED = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     for (const auto& target : targets) {
@@ -133,7 +122,7 @@ struct StoppedPass {
     }
     TempFolder folder;
     Bytes hashList;
-    const Names names{{"a.dat", "b.dat", "c.dat"}};
+    const InstallNames names{{"a.dat", "b.dat", "c.dat"}};
 };
 
 TEST(CommitPass, AFolderInTheWayStopsThePassAtThatName) {
@@ -162,7 +151,7 @@ TEST(CommitPass, TheSecondOfTwoEqualNamesFindsNoTemporaryFile) {
     const Bytes list = HashValueListBytes({Record("missing.dat", 1)});
     ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", list));
     ASSERT_TRUE(WriteText(folder / "uninst.lst", std::string("\0", 1)));
-    const Names names({"same.dat", "same.dat"});
+    const InstallNames names({"same.dat", "same.dat"});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_E_IO);
     EXPECT_EQ(ReadText(folder / "same.dat"), "new");
     EXPECT_EQ(ReadBytes(folder / "KVX.hvl"), list);
@@ -176,11 +165,11 @@ TEST(CommitPass, NamesThatLeaveTheFolderOrOutgrowAPathAreFailedRenames) {
     ASSERT_TRUE(WriteText(outside / "x.dat", "outside"));
     ASSERT_TRUE(WriteText(outside / "x.dat.tmp", "planted"));
     ASSERT_TRUE(WriteText(folder / "uninst.lst", std::string("\0", 1)));
-    const Names escaping({"..\\" + outsideName + "\\x.dat"});
+    const InstallNames escaping({"..\\" + outsideName + "\\x.dat"});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), escaping.Slots(), escaping.Count()), UPDATE_E_IO);
     EXPECT_EQ(ReadText(outside / "x.dat"), "outside");
 
-    const Names tooLong({std::string(MAX_PATH - folder.Path().size() - 4, 'n')});  // fits, its ".tmp" does not
+    const InstallNames tooLong({std::string(MAX_PATH - folder.Path().size() - 4, 'n')});  // fits, its ".tmp" does not
     EXPECT_EQ(CommitPass(folder.Path().c_str(), tooLong.Slots(), tooLong.Count()), UPDATE_E_IO);
     EXPECT_EQ(ReadText(folder / "uninst.lst"), std::string("\0", 1));
 }
@@ -202,7 +191,7 @@ TEST(CommitPass, WithoutEntriesThePruningAndTheUninstallListDecide) {
     TempFolder folder("zero");
     ASSERT_TRUE(WriteText(folder / "here.dat", "x"));
     ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", HashValueListBytes({Record("gone", 1), Record("here.dat", 2)})));
-    const Names none({});
+    const InstallNames none(std::vector<std::string>{});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), none.Slots(), 0), UPDATE_E_UNINSTALL_LIST);
     EXPECT_EQ(ReadBytes(folder / "KVX.hvl"), HashValueListBytes({Record("here.dat", 2)}));
 
@@ -217,7 +206,7 @@ TEST(CommitPass, AMissingUninstallListFailsAfterEveryFileIsInPlace) {
     Stage(folder, "a.dat", "new a", "old a");
     Stage(folder, "b.dat", "new b");
     ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", HashValueListBytes({Record("b.dat", 1), Record("c.dat", 2)})));
-    const Names names({"a.dat", "b.dat"});
+    const InstallNames names({"a.dat", "b.dat"});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_E_UNINSTALL_LIST);
     EXPECT_EQ(ReadText(folder / "a.dat"), "new a");
     EXPECT_EQ(ReadText(folder / "b.dat"), "new b");
@@ -235,7 +224,7 @@ TEST(CommitPass, WorksInAFolderWhoseNameHasATrailByteOfBackslash) {
     ASSERT_TRUE(WriteText(folder + "\\" + name + ".tmp", "new"));
     ASSERT_TRUE(WriteWholeFile(folder + "\\KVX.hvl", HashValueListBytes({Record(name, 1), Record("gone", 2)})));
     ASSERT_TRUE(WriteText(folder + "\\uninst.lst", std::string("\0", 1)));
-    const Names names({name});
+    const InstallNames names({name});
     EXPECT_EQ(CommitPass(folder.c_str(), names.Slots(), names.Count()), UPDATE_OK);
     EXPECT_EQ(ReadText(folder + "\\" + name), "new");
     EXPECT_EQ(ReadBytes(folder + "\\KVX.hvl"), HashValueListBytes({Record(name, 1)}));
@@ -428,7 +417,7 @@ TEST(CommitPass, ALinkAtATargetNameIsReplacedAndWhatItPointsToIsLeftAlone) {
     Stage(folder, "a.dat", "new a");
     ASSERT_TRUE(WriteText(folder / "uninst.lst", std::string("\0", 1)));
 
-    const Names names({"a.dat"});
+    const InstallNames names({"a.dat"});
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
     EXPECT_EQ(ReadText(folder / "a.dat"), "new a");
     EXPECT_EQ(ReadText(outside / "victim"), victim);
@@ -449,49 +438,6 @@ TEST(PruneHashValueList, LeavesADeviceOrAPipeAtTheListsNameAlone) {
     }
 }
 
-// A tmpfs of 64 KiB mounted in a folder for the life of the object.
-class SmallDisk {
-public:
-    explicit SmallDisk(const std::string& path) : unixPath(UnixPathOf(path)) {
-        CreateDirectoryA(path.c_str(), nullptr);
-        if (unixPath.empty()) {
-            reason = "not running under Wine";
-            return;
-        }
-        mounted = RunUnixShell("mount -t tmpfs -o size=64k sundrift-small " + Quoted(unixPath), &reason) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted) RunUnixShell("umount -l " + Quoted(unixPath));
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-
-    bool mounted = false;
-    std::string reason;
-
-private:
-    std::string unixPath;
-};
-
-// Fills the disk holding `folder`; true when not one more byte can be written.
-bool FillDisk(const std::string& folder) {
-    HANDLE h = CreateFileA((folder + "\\filler").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const std::vector<char> block(4096, 'f');
-    DWORD written = 0;
-    for (int i = 0; i < 1024 && WriteFile(h, block.data(), 4096, &written, nullptr) && written == 4096; ++i) {
-    }
-    while (WriteFile(h, "f", 1, &written, nullptr) && written == 1) {
-    }
-    CloseHandle(h);
-    HANDLE probe = CreateFileA((folder + "\\probe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return true;
-    const bool full = !WriteFile(probe, "p", 1, &written, nullptr) || written != 1;
-    CloseHandle(probe);
-    DeleteFileA((folder + "\\probe").c_str());
-    return full;
-}
-
 TEST(CommitPass, AFullDiskLeavesBothListsIntact) {
     TempFolder base("full");
     const std::string folder = base / "disk";
@@ -505,7 +451,7 @@ TEST(CommitPass, AFullDiskLeavesBothListsIntact) {
     ASSERT_TRUE(WriteText(folder + "\\a.dat.tmp", "new a"));
     ASSERT_TRUE(FillDisk(folder)) << "the small disk did not fill up";
 
-    const Names names({"a.dat"});
+    const InstallNames names({"a.dat"});
     EXPECT_EQ(CommitPass(folder.c_str(), names.Slots(), names.Count()), UPDATE_E_UNINSTALL_LIST);
     EXPECT_EQ(ReadText(folder + "\\a.dat"), "new a");
     EXPECT_EQ(ReadBytes(folder + "\\KVX.hvl"), hashList);
