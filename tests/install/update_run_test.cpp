@@ -297,11 +297,12 @@ TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
 TEST_F(UpdateRunTest, ZeroEntriesStillCommit) {
     Put("present.arc", BytesOf("here"));
     Put("KVX.hvl", HashValueListBytes({{"missing.arc", Bytes(8, 1)}, {"present.arc", Bytes(8, 2)}}, 7));
-    Put("uninst.lst", BytesOf("present.arc\n"));
+    const Bytes uninstallList = BytesOf(std::string("present.arc\n", 13));  // its lines, then one NUL
+    Put("uninst.lst", uninstallList);
 
     EXPECT_EQ(Run({}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"present.arc", Bytes(8, 2)}}, 7));
-    EXPECT_EQ(ReadWholeFile(In("uninst.lst")), BytesOf("present.arc\n")) << "no name was offered";
+    EXPECT_EQ(ReadWholeFile(In("uninst.lst")), uninstallList) << "no name was offered";
     EXPECT_EQ(totalSpy.rangeHighs, std::vector<uint32_t>{0});
     EXPECT_TRUE(statusSpy.texts.empty());
 }
