@@ -1,6 +1,7 @@
 #include "install/install_paths.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -87,4 +88,22 @@ bool IsContainedName(const char* name) {
 bool CreateFreshFile(FileHandle& file, const char* path) {
     if (file.CreateNew(path)) return true;
     return ClearName(path) && file.CreateNew(path);
+}
+
+bool IsDistinctInstallName(const char* name) {
+    constexpr char TEMPORARY_SUFFIX[] = ".tmp";
+    constexpr size_t SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1;
+    const size_t length = std::strlen(name);
+    // '.' is never a trail byte, so a name ending in these four bytes ends in ".tmp".
+    if (length >= SUFFIX_LENGTH && _stricmp(name + length - SUFFIX_LENGTH, TEMPORARY_SUFFIX) == 0) return false;
+    for (const char* p = name; *p != '\0';) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0') {
+            p += 2;
+            continue;
+        }
+        const bool componentEnds = p[1] == '\0' || IsSeparator(p[1]);
+        if (componentEnds && (*p == '.' || *p == ' ')) return false;
+        ++p;
+    }
+    return true;
 }

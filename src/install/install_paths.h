@@ -20,3 +20,9 @@ bool IsContainedName(const char* name);
 // the file is created only if nothing appeared there in between, so the write
 // can never land in a file a link points to.
 bool CreateFreshFile(FileHandle& file, const char* path);
+
+// True when `name` may be given to an installed file without standing for
+// another: its last component does not end in ".tmp" (the run's temporary
+// files, which the commit renames and the cleanup deletes), and no component
+// ends in "." or " ", which the file system drops ("a.arc." is "a.arc").
+bool IsDistinctInstallName(const char* name);

@@ -158,8 +158,10 @@ bool ExtractEntry(RunState& run, uint32_t i) {
         return false;
     }
     const RecordMatch match = LookUpRecord(run.list, EntryName(run.index, i));
-    // A name that leaves the folder is never recorded, so the cleanup cannot reach outside it either.
-    if (!IsContainedName(match.installName) || NameAlreadyRecorded(run, i, match.installName)) {
+    // A name that leaves the folder, or could be another entry's temporary file, is
+    // never recorded, so neither the commit nor the cleanup can reach another file.
+    if (!IsContainedName(match.installName) || !IsDistinctInstallName(match.installName) ||
+        NameAlreadyRecorded(run, i, match.installName)) {
         run.result = UPDATE_E_CORRUPT;
         return false;
     }

@@ -100,3 +100,17 @@ TEST(InstallPaths, CreateFreshFileNeverWritesThroughAHardLink) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InstallPaths, NamesThatStandForAnotherFileAreNotDistinct) {
+    for (const char* name : {"a.arc", "sub\\a.arc", ".hidden", "a.tmpx", "a.tm", "tmp", "ソ", "sub\\ソ.arc", "a .arc"}) {
+        EXPECT_TRUE(IsDistinctInstallName(name)) << name;
+    }
+    for (const char* name : {"a.arc.tmp", "A.ARC.TMP", ".tmp", "sub\\x.Tmp", "ソ.tmp", "a.arc.", "a.arc ",
+                             "a.arc.tmp.", "sub.\\a.arc", "sub \\a.arc", "sub./a.arc", "a.."}) {
+        EXPECT_FALSE(IsDistinctInstallName(name)) << name;
+    }
+}
+
+}  // namespace
