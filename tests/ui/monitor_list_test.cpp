@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/failing_allocation.h"
+
 namespace {
 
 RECT Rect(LONG left, LONG top, LONG right, LONG bottom) { return RECT{left, top, right, bottom}; }
@@ -90,6 +92,22 @@ TEST_F(MonitorList, FreeingEmptiesTheListAndNumberingStartsAgain) {
     ASSERT_NE(monitorListHead, nullptr);
     EXPECT_EQ(monitorListHead->index, 0);
     EXPECT_EQ(monitorListHead, monitorListTail);
+}
+
+TEST_F(MonitorList, ANodeThatCannotBeAllocatedStopsTheEnumeration) {
+    Report(Rect(0, 0, 1920, 1080));
+    const MonitorNode* first = monitorListHead;
+    RECT second = Rect(1920, 0, 3200, 1024);
+    {
+        testing_support::NothrowAllocationFailure failure(sizeof(MonitorNode));
+        EXPECT_FALSE(MonitorEnumProc(nullptr, nullptr, &second, 0));
+        EXPECT_EQ(testing_support::NothrowAllocationFailure::Refused(), 1u);
+    }
+    EXPECT_EQ(monitorListHead, first);
+    EXPECT_EQ(monitorListTail, first);
+    EXPECT_EQ(first->next, nullptr);
+    Report(second);
+    EXPECT_EQ(monitorListTail->index, 1);
 }
 
 TEST_F(MonitorList, MovesAWindowByMonitorZerosSize) {
