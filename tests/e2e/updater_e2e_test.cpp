@@ -386,7 +386,7 @@ TEST_F(Updater, AMissingUninstallListIsReportedAfterTheFilesAreInPlace) {
 
 TEST_F(Updater, AConfirmedAbortEndsWithoutAMessage) {
     InstallGame();
-    const std::string patch = Pack(StandardPatch(8));
+    const std::string patch = Pack(StandardPatch(12));
     const Snapshot before = FolderContents(installFolder_);
 
     const RunRecord run = e2e::RunProgram(patch, Consenting(Reply::Abort, Reply::Yes));
@@ -403,7 +403,7 @@ TEST_F(Updater, AConfirmedAbortEndsWithoutAMessage) {
 
 TEST_F(Updater, ClosingTheDialogEndsWithoutAMessage) {
     InstallGame();
-    const std::string patch = Pack(StandardPatch(8));
+    const std::string patch = Pack(StandardPatch(12));
     const Snapshot before = FolderContents(installFolder_);
 
     const RunRecord run = e2e::RunProgram(patch, Consenting(Reply::Close));
