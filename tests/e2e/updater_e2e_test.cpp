@@ -417,3 +417,71 @@ TEST_F(Updater, ClosingTheDialogEndsWithoutAMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The updater image itself: size and resources, read as a data file.
+class UpdaterImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module_, nullptr) << path_;
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+    }
+
+    std::string Resource(LPCSTR type, LPCSTR name) const {
+        HRSRC found = FindResourceA(module_, name, type);
+        if (!found) return "";
+        const char* data = static_cast<const char*>(LockResource(LoadResource(module_, found)));
+        return std::string(data, SizeofResource(module_, found));
+    }
+
+    const std::string path_ = BinFolder() + "\\sundrift-updater.exe";
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(UpdaterImage, EndsBeforeThePackage) {
+    EXPECT_LE(ReadWholeFile(path_).size(), PACKAGE_OFFSET);
+}
+
+TEST_F(UpdaterImage, AsksForAdministratorRightsWithoutCommonControls) {
+    const std::string manifest = Resource(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1));
+    ASSERT_FALSE(manifest.empty());
+    EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
+    EXPECT_NE(manifest.find("name=\"Setup\""), std::string::npos);
+    for (const char* os : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"})
+        EXPECT_NE(manifest.find(os), std::string::npos) << os;
+    EXPECT_EQ(manifest.find("Common-Controls"), std::string::npos);
+}
+
+TEST_F(UpdaterImage, CarriesItsIconDialogAndVersion) {
+    // GRPICONDIR: reserved, type, count, then 14-byte entries.
+    const std::string group = Resource(RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
+    ASSERT_GE(group.size(), 6u);
+    const int count = static_cast<uint8_t>(group[4]) | static_cast<uint8_t>(group[5]) << 8;
+    ASSERT_EQ(count, 4);
+    std::vector<int> widths;
+    for (int i = 0; i < count; ++i) {
+        const int width = static_cast<uint8_t>(group[6 + 14 * i]);
+        widths.push_back(width == 0 ? 256 : width);
+    }
+    EXPECT_EQ(widths, (std::vector<int>{16, 32, 48, 256}));
+
+    EXPECT_FALSE(Resource(RT_DIALOG, MAKEINTRESOURCEA(IDD_PROGRESS)).empty());
+
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path_.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path_.c_str(), 0, size, info.data()));
+    char* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\041103a4\\FileVersion", reinterpret_cast<void**>(&value),
+                               &length));
+    EXPECT_STREQ(value, "1, 0, 0, 0");
+}
+
+}  // namespace
