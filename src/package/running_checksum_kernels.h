@@ -1,13 +1,14 @@
 #pragma once
 // Interchangeable implementations of Update. The byte loop is the reference;
-// the vector kernels feed whole 32-byte blocks through the algebra below and
-// leave the last length % 32 bytes to the byte loop.
+// the vector kernels feed whole steps of two 32-byte blocks through the algebra
+// below and leave the last length % 64 bytes to the byte loop.
 //
 // After byte i of a call (i from 0), with x0 the low byte of mix before it:
 //   low byte of mix = 233^i * (233*x0 + sum over k <= i of b_k * 233^-k)  mod 256
 // and 233^32 = 1 mod 256, so both factors repeat with every 32-byte block and
 // the inner sum is a plain prefix sum carried from block to block.
-// The full mix after a block is mix * 233^32 + sum of b_k * 233^(31-k) mod 2^32.
+// The full mix after a step of two blocks is mix * 233^64 + sum of
+// b_k * 233^(63-k) mod 2^32: one multiply per step keeps its chain short.
 #include "package/running_checksum.h"
 
 #include <cstddef>
@@ -27,6 +28,8 @@ const ChecksumKernel& SelectedChecksumKernel();
 
 constexpr size_t CHECKSUM_BLOCK = 32;
 constexpr size_t CHECKSUM_BLOCK_PAIRS = CHECKSUM_BLOCK / 2;
+constexpr size_t CHECKSUM_STEP = 2 * CHECKSUM_BLOCK;
+constexpr size_t CHECKSUM_STEP_PAIRS = CHECKSUM_STEP / 2;
 
 constexpr uint32_t ChecksumMultiplierPower(unsigned exponent) {
     uint32_t power = 1;
@@ -41,24 +44,24 @@ constexpr uint32_t LowByteInverse(uint32_t odd) {
     return 0;
 }
 
-constexpr uint32_t CHECKSUM_BLOCK_MULTIPLIER = ChecksumMultiplierPower(CHECKSUM_BLOCK);
-static_assert((CHECKSUM_BLOCK_MULTIPLIER & 0xFF) == 1, "low-byte factors repeat every block");
+static_assert((ChecksumMultiplierPower(CHECKSUM_BLOCK) & 0xFF) == 1, "low-byte factors repeat every block");
+constexpr uint32_t CHECKSUM_STEP_MULTIPLIER = ChecksumMultiplierPower(CHECKSUM_STEP);
 
-// Factors for one block, as 16-bit words: word j of an `even` array belongs to
-// byte 2j of the block, of an `odd` array to byte 2j + 1, which is how a block
-// splits into words by masking and shifting.
+// Factors as 16-bit words: word j of an `even` array belongs to byte 2j of the
+// block or step, of an `odd` array to byte 2j + 1, which is how bytes split
+// into words by masking and shifting.
 struct alignas(32) ChecksumBlockWeights {
     uint16_t evenInverse[CHECKSUM_BLOCK_PAIRS];  // 233^-k mod 256
     uint16_t oddInverse[CHECKSUM_BLOCK_PAIRS];
     uint16_t evenPower[CHECKSUM_BLOCK_PAIRS];    // 233^k mod 256
     uint16_t oddPower[CHECKSUM_BLOCK_PAIRS];
-    // 233^(31-k) mod 2^32 as low * 1 + high * 65536 with both halves read as
-    // signed by the multiply-add instruction: a low half of 0x8000 or more
-    // reads 65536 too small, which one more in the high half restores.
-    uint16_t evenTailLow[CHECKSUM_BLOCK_PAIRS];
-    uint16_t oddTailLow[CHECKSUM_BLOCK_PAIRS];
-    uint16_t evenTailHigh[CHECKSUM_BLOCK_PAIRS];
-    uint16_t oddTailHigh[CHECKSUM_BLOCK_PAIRS];
+    // 233^(63-k) mod 2^32 over a step, as low * 1 + high * 65536 with both
+    // halves read as signed by the multiply-add instruction: a low half of
+    // 0x8000 or more reads 65536 too small, which one more in the high half restores.
+    uint16_t evenTailLow[CHECKSUM_STEP_PAIRS];
+    uint16_t oddTailLow[CHECKSUM_STEP_PAIRS];
+    uint16_t evenTailHigh[CHECKSUM_STEP_PAIRS];
+    uint16_t oddTailHigh[CHECKSUM_STEP_PAIRS];
 };
 
 constexpr ChecksumBlockWeights MakeChecksumBlockWeights() {
@@ -67,26 +70,28 @@ constexpr ChecksumBlockWeights MakeChecksumBlockWeights() {
     uint32_t inversePower = 1;
     for (size_t k = 0; k < CHECKSUM_BLOCK; ++k) {
         const uint32_t power = ChecksumMultiplierPower(static_cast<unsigned>(k));
-        const uint32_t tail = ChecksumMultiplierPower(static_cast<unsigned>(CHECKSUM_BLOCK - 1 - k));
+        const bool even = k % 2 == 0;
+        (even ? weights.evenInverse : weights.oddInverse)[k / 2] = static_cast<uint16_t>(inversePower & 0xFF);
+        (even ? weights.evenPower : weights.oddPower)[k / 2] = static_cast<uint16_t>(power & 0xFF);
+        inversePower = (inversePower * inverse) & 0xFF;
+    }
+    for (size_t k = 0; k < CHECKSUM_STEP; ++k) {
+        const uint32_t tail = ChecksumMultiplierPower(static_cast<unsigned>(CHECKSUM_STEP - 1 - k));
         const uint16_t low = static_cast<uint16_t>(tail);
         const uint16_t high = static_cast<uint16_t>((tail >> 16) + (low >= 0x8000 ? 1 : 0));
-        const size_t j = k / 2;
         const bool even = k % 2 == 0;
-        (even ? weights.evenInverse : weights.oddInverse)[j] = static_cast<uint16_t>(inversePower & 0xFF);
-        (even ? weights.evenPower : weights.oddPower)[j] = static_cast<uint16_t>(power & 0xFF);
-        (even ? weights.evenTailLow : weights.oddTailLow)[j] = low;
-        (even ? weights.evenTailHigh : weights.oddTailHigh)[j] = high;
-        inversePower = (inversePower * inverse) & 0xFF;
+        (even ? weights.evenTailLow : weights.oddTailLow)[k / 2] = low;
+        (even ? weights.evenTailHigh : weights.oddTailHigh)[k / 2] = high;
     }
     return weights;
 }
 
 inline constexpr ChecksumBlockWeights CHECKSUM_BLOCK_WEIGHTS = MakeChecksumBlockWeights();
 
-// What a vector kernel gathered over its whole blocks.
+// What a vector kernel gathered over its whole steps.
 struct ChecksumBlockSums {
-    uint32_t mix;    // mix after the blocks
-    uint8_t mixSum;  // sum of the low bytes of mix after each byte of the blocks
+    uint32_t mix;    // mix after the steps
+    uint8_t mixSum;  // sum of the low bytes of mix after each byte of the steps
     uint8_t mixXor;
     uint8_t byteXor;
 };

@@ -1,5 +1,5 @@
-// Update with 128-bit vectors: each 32-byte block is two halves of 16 bytes,
-// eight even and eight odd bytes as 16-bit words. Low-byte arithmetic is done
+// Update with 128-bit vectors: 16 bytes at a time, eight even and eight odd
+// bytes as 16-bit words. Low-byte arithmetic is done
 // in 16-bit words, whose low bytes are the same as in bytes.
 #include "package/running_checksum_kernels.h"
 
@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr size_t HALF_PAIRS = CHECKSUM_BLOCK_PAIRS / 2;
+constexpr size_t HALF_BLOCK = CHECKSUM_BLOCK / 2;
 
-SSE2_CODE inline __m128i Half(const uint16_t (&words)[CHECKSUM_BLOCK_PAIRS], size_t half) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(words + half * HALF_PAIRS));
+SSE2_CODE inline __m128i Words(const uint16_t* words) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(words));
 }
 
 // Inclusive prefix sum of the eight words; `total` gets their sum in every word.
@@ -31,31 +31,34 @@ struct Sse2Sums {
     __m128i mixSum;  // words whose low bytes add up to mixSum
     __m128i mixXor;  // words whose low bytes xor to mixXor
     __m128i byteXor;
-    __m128i tail;    // four dwords adding up to the block's share of mix
 };
 
-// Feeds one half of a block into the sums.
-SSE2_CODE inline void FeedHalf(Sse2Sums& sums, __m128i data, size_t half) {
+// Feeds the 16 bytes at `offset` of a step into the sums; returns four dwords
+// adding up to their share of the step's mix.
+SSE2_CODE inline __m128i FeedHalfBlock(Sse2Sums& sums, const uint8_t* p, size_t offset) {
     const ChecksumBlockWeights& w = CHECKSUM_BLOCK_WEIGHTS;
+    const size_t blockWord = offset / 2 % CHECKSUM_BLOCK_PAIRS;  // first word in the block's factors
+    const size_t word = offset / 2;                               // first word in the step's factors
+    const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset));
     const __m128i even = _mm_and_si128(data, _mm_set1_epi16(0x00FF));
     const __m128i odd = _mm_srli_epi16(data, 8);
 
-    const __m128i oddTerm = _mm_mullo_epi16(odd, Half(w.oddInverse, half));
-    const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(even, Half(w.evenInverse, half)), oddTerm);
+    const __m128i oddTerm = _mm_mullo_epi16(odd, Words(w.oddInverse + blockWord));
+    const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(even, Words(w.evenInverse + blockWord)), oddTerm);
     __m128i total;
     const __m128i oddPrefix = _mm_add_epi16(PrefixSum(pairs, total), sums.carry);
     sums.carry = _mm_add_epi16(sums.carry, total);
-    const __m128i oddMix = _mm_mullo_epi16(oddPrefix, Half(w.oddPower, half));
-    const __m128i evenMix = _mm_mullo_epi16(_mm_sub_epi16(oddPrefix, oddTerm), Half(w.evenPower, half));
+    const __m128i oddMix = _mm_mullo_epi16(oddPrefix, Words(w.oddPower + blockWord));
+    const __m128i evenMix = _mm_mullo_epi16(_mm_sub_epi16(oddPrefix, oddTerm), Words(w.evenPower + blockWord));
     sums.mixSum = _mm_add_epi16(sums.mixSum, _mm_add_epi16(evenMix, oddMix));
     sums.mixXor = _mm_xor_si128(sums.mixXor, _mm_xor_si128(evenMix, oddMix));
     sums.byteXor = _mm_xor_si128(sums.byteXor, data);
 
-    const __m128i low = _mm_add_epi32(_mm_madd_epi16(even, Half(w.evenTailLow, half)),
-                                      _mm_madd_epi16(odd, Half(w.oddTailLow, half)));
-    const __m128i high = _mm_add_epi32(_mm_madd_epi16(even, Half(w.evenTailHigh, half)),
-                                       _mm_madd_epi16(odd, Half(w.oddTailHigh, half)));
-    sums.tail = _mm_add_epi32(sums.tail, _mm_add_epi32(low, _mm_slli_epi32(high, 16)));
+    const __m128i low = _mm_add_epi32(_mm_madd_epi16(even, Words(w.evenTailLow + word)),
+                                      _mm_madd_epi16(odd, Words(w.oddTailLow + word)));
+    const __m128i high = _mm_add_epi32(_mm_madd_epi16(even, Words(w.evenTailHigh + word)),
+                                       _mm_madd_epi16(odd, Words(w.oddTailHigh + word)));
+    return _mm_add_epi32(low, _mm_slli_epi32(high, 16));
 }
 
 template <size_t N, typename T>
@@ -83,25 +86,26 @@ SSE2_CODE ChecksumBlockSums Fold(const Sse2Sums& sums, __m128i mixes) {
 
 SSE2_CODE CHECKSUM_ALIGN_STACK void UpdateSse2(RunningChecksum& state, const void* bytes, size_t length) {
     const uint8_t* p = static_cast<const uint8_t*>(bytes);
-    const size_t blocks = length / CHECKSUM_BLOCK;
-    if (blocks > 0) {
+    const size_t steps = length / CHECKSUM_STEP;
+    if (steps > 0) {
         const __m128i zero = _mm_setzero_si128();
         Sse2Sums sums{_mm_set1_epi16(static_cast<short>(CHECKSUM_MULTIPLIER * (state.mix & 0xFF))),
-                      zero, zero, zero, zero};
+                      zero, zero, zero};
         // The full mix runs in the low dword of each 64-bit lane, the only
         // multiply this instruction set has for 32-bit numbers.
-        const __m128i blockMultiplier = _mm_set1_epi32(static_cast<int>(CHECKSUM_BLOCK_MULTIPLIER));
+        const __m128i stepMultiplier = _mm_set1_epi32(static_cast<int>(CHECKSUM_STEP_MULTIPLIER));
         __m128i mixes = _mm_cvtsi32_si128(static_cast<int>(state.mix));
-        for (size_t b = 0; b < blocks; ++b, p += CHECKSUM_BLOCK) {
-            sums.tail = zero;
-            FeedHalf(sums, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 0);
-            FeedHalf(sums, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + CHECKSUM_BLOCK / 2)), 1);
-            const __m128i tail = _mm_add_epi32(sums.tail, _mm_srli_epi64(sums.tail, 32));
-            mixes = _mm_add_epi32(_mm_mul_epu32(mixes, blockMultiplier), tail);
+        for (size_t s = 0; s < steps; ++s, p += CHECKSUM_STEP) {
+            __m128i tail = FeedHalfBlock(sums, p, 0);
+            for (size_t offset = HALF_BLOCK; offset < CHECKSUM_STEP; offset += HALF_BLOCK) {
+                tail = _mm_add_epi32(tail, FeedHalfBlock(sums, p, offset));
+            }
+            tail = _mm_add_epi32(tail, _mm_srli_epi64(tail, 32));
+            mixes = _mm_add_epi32(_mm_mul_epu32(mixes, stepMultiplier), tail);
         }
         AddChecksumBlockSums(state, Fold(sums, mixes));
     }
-    UpdateReference(state, p, length % CHECKSUM_BLOCK);
+    UpdateReference(state, p, length % CHECKSUM_STEP);
 }
 
 #endif
