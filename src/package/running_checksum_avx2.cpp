@@ -1,6 +1,5 @@
 // Update with 256-bit vectors: one 32-byte block at a time, sixteen even and
-// sixteen odd bytes as 16-bit words. Low-byte arithmetic is done in 16-bit
-// words, whose low bytes are the same as in bytes.
+// sixteen odd bytes as 16-bit words, whose low bytes come out as in 8-bit arithmetic.
 #include "package/running_checksum_kernels.h"
 
 #if CHECKSUM_X86_KERNELS
@@ -41,6 +40,8 @@ AVX2_CODE inline __m256i FeedBlock(Avx2Sums& sums, const uint8_t* p, size_t bloc
     const __m256i even = _mm256_and_si256(data, _mm256_set1_epi16(0x00FF));
     const __m256i odd = _mm256_srli_epi16(data, 8);
 
+    // Prefix sums over byte pairs give the sums up to each odd byte; the even
+    // byte's sum lacks its odd neighbour's term.
     const __m256i oddTerm = _mm256_mullo_epi16(odd, Words(w.oddInverse));
     const __m256i pairs = _mm256_add_epi16(_mm256_mullo_epi16(even, Words(w.evenInverse)), oddTerm);
     __m256i total;

@@ -1,6 +1,5 @@
 // Update with 128-bit vectors: 16 bytes at a time, eight even and eight odd
-// bytes as 16-bit words. Low-byte arithmetic is done
-// in 16-bit words, whose low bytes are the same as in bytes.
+// bytes as 16-bit words, whose low bytes come out as in 8-bit arithmetic.
 #include "package/running_checksum_kernels.h"
 
 #if CHECKSUM_X86_KERNELS
@@ -43,6 +42,8 @@ SSE2_CODE inline __m128i FeedHalfBlock(Sse2Sums& sums, const uint8_t* p, size_t 
     const __m128i even = _mm_and_si128(data, _mm_set1_epi16(0x00FF));
     const __m128i odd = _mm_srli_epi16(data, 8);
 
+    // Prefix sums over byte pairs give the sums up to each odd byte; the even
+    // byte's sum lacks its odd neighbour's term.
     const __m128i oddTerm = _mm_mullo_epi16(odd, Words(w.oddInverse + blockWord));
     const __m128i pairs = _mm_add_epi16(_mm_mullo_epi16(even, Words(w.evenInverse + blockWord)), oddTerm);
     __m128i total;
