@@ -321,7 +321,7 @@ BuildOutcome BuildPatch(const BuildOptions& options) {
     outcome.error = WritePatch(out.get(), options, plan, stubSize);
     if (outcome.error.empty() && std::fclose(out.release()) != 0) outcome.error = "writing the patch failed";
     out.reset();
-    if (outcome.error.empty() && !ReplaceFile(tempPath, options.out)) {
+    if (outcome.error.empty() && !MoveOnto(tempPath, options.out)) {
         outcome.error = "output " + Quoted(options.out) + ": cannot move the finished patch into place";
     }
     if (!outcome.error.empty()) {

@@ -100,7 +100,7 @@ File CreateTempBeside(const std::string& target, std::string& tempPath) {
     return File();
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool MoveOnto(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else

@@ -28,7 +28,7 @@ bool SeekTo(FILE* file, uint64_t position);
 File CreateTempBeside(const std::string& target, std::string& tempPath);
 
 // Moves `from` onto `to`, replacing what stood there.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveOnto(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
 // Streams the whole file through the checksum. False on any read failure.
