@@ -149,6 +149,10 @@ std::string DisplayName(const std::string& sjis) {
     return shown;
 }
 
+bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints) {
+    return CodePointsOf(sjis, codePoints);
+}
+
 bool FoldedKey(const std::string& sjis, std::u32string& key) {
     if (!CodePointsOf(sjis, key)) return false;
     for (char32_t& c : key) c = FoldCodePoint(c);

@@ -14,6 +14,9 @@ bool Cp932ToUtf8(const std::string& sjis, std::string& utf8);
 // For display: the UTF-8 form, or the bytes with anything undecodable as \xNN.
 std::string DisplayName(const std::string& sjis);
 
+// The code points of Shift-JIS text; false on bytes that are not Shift-JIS.
+bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints);
+
 // The text lower-cased as the updater does under code page 932 (ASCII,
 // full-width Latin, Greek, Cyrillic, Roman numerals), as code points.
 // False when the bytes are not Shift-JIS: such a name matches nothing.
