@@ -14,7 +14,7 @@ struct FileCloser {
 using File = std::unique_ptr<FILE, FileCloser>;
 
 // Data are copied and checksummed through buffers of this size.
-constexpr size_t PACK_CHUNK_SIZE = 4u << 20;
+constexpr size_t PACK_CHUNK_SIZE = 1u << 20;
 
 File OpenForReading(const std::string& path);
 
