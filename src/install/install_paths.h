@@ -16,6 +16,7 @@ bool IsContainedName(const char* name);
 
 // Opens a new, empty file at `path` for writing. Whatever stood there before
 // (a stale file of an earlier run, even read-only or hidden, or a planted link)
-// is removed as a name first, and the file is created only if nothing appeared
-// there in between, so the write can never land in a file a link points to.
+// is removed as a name first, never through a link to what it points to, and
+// the file is created only if nothing appeared there in between, so the write
+// can never land in a file a link points to.
 bool CreateFreshFile(FileHandle& file, const char* path);

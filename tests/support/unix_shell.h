@@ -1,0 +1,87 @@
+#pragma once
+// Unix side of the Wine host for tests that need what Win32 cannot do here:
+// symbolic links, FIFOs, small mounted file systems.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/win_files.h"
+
+namespace testing_support {
+
+// The host path of a Windows path, or "" when not running under Wine.
+inline std::string UnixPathOf(const std::string& windowsPath) {
+    using WineGetUnixFileName = char*(CDECL*)(LPCWSTR);
+    const auto convert = reinterpret_cast<WineGetUnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    if (convert == nullptr) return "";
+    wchar_t wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH) == 0) return "";
+    char* unixPath = convert(wide);
+    if (unixPath == nullptr) return "";
+    std::string result = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+// Runs `script` with /bin/sh on the host and waits for it. Returns its exit
+// status, or -1 when it could not be run; `output` receives stdout and stderr.
+// Wine starts host programs detached, so completion is seen through a file the
+// script renames into place as its last act.
+inline int RunUnixShell(const std::string& script, std::string* output = nullptr) {
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    static unsigned serial = 0;
+    char stem[MAX_PATH];
+    std::snprintf(stem, sizeof stem, "%ssundrift-sh-%lu-%u", base, GetCurrentProcessId(), ++serial);
+    const std::string scriptPath = std::string(stem) + ".sh", outPath = std::string(stem) + ".out",
+                      donePath = std::string(stem) + ".done";
+    const std::string unixScript = UnixPathOf(scriptPath), unixOut = UnixPathOf(outPath),
+                      unixDone = UnixPathOf(donePath);
+    if (unixScript.empty()) {
+        if (output) *output = "not running under Wine";
+        return -1;
+    }
+    const std::string wrapped = "( " + script + "\n) >'" + unixOut + "' 2>&1\necho $? >'" + unixDone +
+                                ".part'\nmv '" + unixDone + ".part' '" + unixDone + "'\n";
+    if (!WriteWholeFile(scriptPath, wrapped)) return -1;
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "/bin/sh \"" + unixScript + "\"";
+    if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        DeleteFileA(scriptPath.c_str());
+        if (output) *output = "cannot start /bin/sh";
+        return -1;
+    }
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+
+    constexpr DWORD POLL_MS = 10, TIMEOUT_MS = 30000;
+    int status = -1;
+    for (DWORD waited = 0; waited < TIMEOUT_MS; waited += POLL_MS) {
+        if (FileExists(donePath)) {
+            const std::vector<uint8_t> done = ReadWholeFile(donePath);
+            status = std::atoi(std::string(done.begin(), done.end()).c_str());
+            break;
+        }
+        Sleep(POLL_MS);
+    }
+    if (output) {
+        const std::vector<uint8_t> text = ReadWholeFile(outPath);
+        *output = std::string(text.begin(), text.end());
+    }
+    DeleteFileA(scriptPath.c_str());
+    DeleteFileA(outPath.c_str());
+    DeleteFileA(donePath.c_str());
+    return status;
+}
+
+// Single quotes for the shell around a host path.
+inline std::string Quoted(const std::string& unixPath) { return "'" + unixPath + "'"; }
+
+}  // namespace testing_support
