@@ -23,7 +23,7 @@ bool RemoveName(const char* path);
 // this file is ever deleted by that name. Whatever stood there before (a stale
 // file of an earlier run, even read-only or hidden, or a planted link) is
 // removed as a name first, never through a link to what it points to, and the
-// file is created only if nothing appeared there in between. A file that did
-// not land at `path` itself (a folder on the way was swapped for a link) is
-// taken away again; false then.
+// file is created only if nothing appeared there in between. A file that is
+// not plain where it was asked for (see IsPlainFileAt) is taken away again;
+// false then.
 bool CreateFreshFile(FileHandle& file, const char* path, FileIdentity& identity);

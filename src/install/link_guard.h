@@ -15,7 +15,8 @@ struct FileIdentity {
 bool IdentifyFile(const FileHandle& file, FileIdentity& identity);
 
 // True when `file` is a regular disk file with no other name, opened at `path`
-// itself: not through a link, a junction or a linked folder.
+// itself, not through a link standing at that name. Folders on the way are
+// PassesThroughLinkedFolder's to check.
 bool IsPlainFileAt(const FileHandle& file, const char* path);
 
 // Deletes the file at `path` only when it is the identified one. Anything else
