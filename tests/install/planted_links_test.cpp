@@ -57,10 +57,13 @@ void ExpectUnchanged(const std::string& path, const FileState& before) {
     EXPECT_EQ(after.mode, before.mode) << path;
 }
 
-// A read-only file outside the install folder, as a system file would be.
-FileState MakeVictim(const std::string& path, const std::string& text) {
+// A file outside the install folder, read-only as a system file often is. Wine
+// refuses to delete read-only files, so deletions are tried on writable ones.
+FileState MakeVictim(const std::string& path, const std::string& text, bool readOnly = true) {
     EXPECT_TRUE(WriteWholeFile(path, text));
-    EXPECT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    if (readOnly) {
+        EXPECT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
     return StateOf(path);
 }
 
@@ -276,7 +279,7 @@ TEST_F(PlantedLinksTest, ALinkAtATemporaryNameThatCannotBeClearedSurvivesWithIts
     // Every placeholder name taken: the link cannot be replaced, creation fails,
     // and the cleanup must not delete it, as that would delete its target.
     const std::string victim = Out("victim");
-    const FileState before = MakeVictim(victim, "system file");
+    const FileState before = MakeVictim(victim, "system file", false);
     PLANT(links_.Symbolic(victim, In("a.arc.tmp")));
     for (int i = 0; i < 16; ++i) {
         ASSERT_TRUE(CreateDirectoryA(In("a.arc.tmp." + std::to_string(i) + "~").c_str(), nullptr));
@@ -295,7 +298,7 @@ LRESULT CALLBACK QuitOnStatus(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 TEST_F(PlantedLinksTest, ARunStoppedBeforeItsFileRemovesALinkAtItsNameButNotItsTarget) {
     const std::string victim = Out("victim");
-    const FileState before = MakeVictim(victim, "system file");
+    const FileState before = MakeVictim(victim, "system file", false);
     PLANT(links_.Symbolic(victim, In("KVX.hvl.tmp")));
     const HWND status = GetDlgItem(progressDialogHandle, IDC_STATUS);
     originalStatusProc = reinterpret_cast<WNDPROC>(
@@ -313,7 +316,8 @@ TEST(PlantedLists, AScratchLinkThatCannotBeClearedSurvivesWithItsTarget) {
     HostLinks links_;
     ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", std::string("old\n\0", 5)));
     ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", HashValueListBytes({{"gone", Bytes(8, 1)}})));
-    const FileState before0 = MakeVictim(outside / "victim0", "zero"), before1 = MakeVictim(outside / "victim1", "one");
+    const FileState before0 = MakeVictim(outside / "victim0", "zero", false),
+                    before1 = MakeVictim(outside / "victim1", "one", false);
     PLANT(links_.Symbolic(outside / "victim0", folder / UNINSTALL_LIST_SCRATCH_NAME));
     PLANT(links_.Symbolic(outside / "victim1", folder / INSTALLED_LIST_SCRATCH_NAME));
     for (const char* scratch : {UNINSTALL_LIST_SCRATCH_NAME, INSTALLED_LIST_SCRATCH_NAME}) {
@@ -451,7 +455,7 @@ TEST(LinkGuard, OnlyTheIdentifiedFileIsDeleted) {
     ASSERT_TRUE(CreateFreshFile(file, own.c_str(), identity));
     file.Close();
 
-    const FileState victim = MakeVictim(outside / "victim", "v");
+    const FileState victim = MakeVictim(outside / "victim", "v", false);
     ASSERT_TRUE(WriteWholeFile(folder / "other", std::string("other")));
     PLANT(links_.Symbolic(outside / "victim", folder / "symbolic"));
     EXPECT_FALSE(DeleteOwnFile((folder / "other").c_str(), identity));
@@ -468,7 +472,7 @@ TEST(LinkGuard, RemovingANameNeverRemovesWhatALinkPointsTo) {
     TempFolder outside("outside");
     TempFolder folder("guard");
     HostLinks links_;
-    const FileState victim = MakeVictim(outside / "victim", "v");
+    const FileState victim = MakeVictim(outside / "victim", "v", false);
     PLANT(links_.Symbolic(outside / "victim", folder / "a.tmp"));
     EXPECT_TRUE(RemoveName((folder / "a.tmp").c_str()));
     EXPECT_FALSE(Exists(folder / "a.tmp"));
