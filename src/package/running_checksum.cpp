@@ -1,5 +1,7 @@
 #include "package/running_checksum.h"
 
+#include "package/running_checksum_kernels.h"
+
 #include <cstring>
 
 void ResetChecksum(RunningChecksum& state) {
@@ -28,7 +30,7 @@ void UpdateReference(RunningChecksum& state, const void* bytes, size_t length) {
 }
 
 void Update(RunningChecksum& state, const void* bytes, size_t length) {
-    UpdateReference(state, bytes, length);
+    SelectedChecksumKernel().update(state, bytes, length);
 }
 
 void StoreChecksum(const RunningChecksum& state, uint8_t out[8]) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "package/package_format.h"
+#include "support/failing_allocation.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 #include "ui/progress_dialog.h"
@@ -410,6 +411,20 @@ TEST_F(UpdateRunTest, TooManyEntries) {
     ExpectRefused(entries, UPDATE_E_TOO_MANY_ENTRIES);
 }
 
+TEST_F(UpdateRunTest, MemoryThatCannotBeHadEndsTheRunWithAResult) {
+    InstallOldGame();
+    std::vector<TestRecord> records;
+    for (int i = 0; i < 2000; ++i) records.push_back({"r" + std::to_string(i), NO_CHECKSUM});
+    const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes(records)}, {"a.arc", BytesOf("new a")}};
+    // Everything; the list's records (2000 x 64 bytes); the copy buffer.
+    for (size_t from : {size_t{1}, size_t{2000 * 64}, size_t{COPY_CHUNK_SIZE}}) {
+        SCOPED_TRACE(from);
+        NothrowAllocationFailure failing(from);
+        ExpectRefused(entries, UPDATE_E_IO);
+        EXPECT_GT(NothrowAllocationFailure::Refused(), 0u);
+    }
+}
+
 // ---- Names that must not be installed.
 
 TEST_F(UpdateRunTest, NamesOutsideTheFolderAreRefusedBeforeAnyFileIsMade) {
@@ -463,6 +478,7 @@ TEST_F(UpdateRunTest, CancelConfirmedDuringAChunk) {
     ExpectRefused({{"a.arc", Pattern(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
     EXPECT_EQ(confirmationsAnswered, 1);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 3})) << "copying stopped after that chunk";
+    EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0}) << "the entry stopped half-way is not counted";
     EXPECT_EQ(statusSpy.texts, std::vector<std::string>{Status("a.arc")});
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(progressDialogHandle, IDC_ABORT)));
 }
@@ -503,6 +519,7 @@ TEST_F(UpdateRunTest, QuitDuringAChunkAborts) {
     };
     ExpectRefused({{"a.arc", Pattern(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 4}));
+    EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0});
 }
 
 TEST_F(UpdateRunTest, CancelWinsOverAbort) {
