@@ -115,14 +115,15 @@ inline std::string DescribeDifference(const FolderSnapshot& before, const Folder
     return text.empty() ? " none" : text;
 }
 
-// Makes the tree under `root` hold exactly `snapshot` again.
+// Makes the tree under `root` hold exactly `snapshot` again. Folders that cannot
+// be removed (a file system mounted there) are emptied and kept.
 inline bool RestoreFolder(const std::string& root, const FolderSnapshot& snapshot) {
     RemoveTree(root);
-    if (!CreateDirectoryA(root.c_str(), nullptr)) return false;
+    if (!CreateDirectoryA(root.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
     for (const auto& item : snapshot) {  // a folder's name sorts before its contents
         const std::string path = root + "\\" + item.second.name;
         if (IsFolder(item.second)) {
-            if (!CreateDirectoryA(path.c_str(), nullptr)) return false;
+            if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
         } else if (!WriteWholeFile(path, item.second.bytes)) {
             return false;
         }
@@ -132,7 +133,7 @@ inline bool RestoreFolder(const std::string& root, const FolderSnapshot& snapsho
         const DWORD attributes = item.second.attributes & ~DWORD{FILE_ATTRIBUTE_DIRECTORY};
         SetFileAttributesA(path.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
     }
-    return true;
+    return TakeFolderSnapshot(root) == snapshot;
 }
 
 }  // namespace testing_support
