@@ -40,6 +40,7 @@ constexpr uint32_t REPORTED_FAILURES = 8;
 // ---- What runs now, for the watchdog and a crash report.
 
 char currentCase[200] = "none";
+volatile LONG caseRunning = 0;
 volatile DWORD caseStartedAt = 0;
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
@@ -52,7 +53,7 @@ DWORD WINAPI Watchdog(void*) {
     for (;;) {
         Sleep(1000);
         const DWORD started = caseStartedAt;
-        if (started != 0 && GetTickCount() - started > HANG_LIMIT_MS) {
+        if (caseRunning && static_cast<LONG>(GetTickCount() - started) > static_cast<LONG>(HANG_LIMIT_MS)) {
             std::fprintf(stderr, "hang: %s ran longer than %lu ms\n", currentCase, HANG_LIMIT_MS);
             std::fflush(stderr);
             TerminateProcess(GetCurrentProcess(), 3);
@@ -457,7 +458,7 @@ protected:
         progressDialogHandle = nullptr;
         cancelRequested = 0;
         abortRequested = 0;
-        caseStartedAt = 0;
+        caseRunning = 0;
     }
 
     void Put(const std::string& name, const Bytes& bytes) { ASSERT_TRUE(WriteWholeFile(install_ + "\\" + name, bytes)); }
@@ -507,7 +508,6 @@ protected:
                               << " SUNDRIFT_CASE=" << c << " --gtest_filter=*" << family;
             }
         }
-        caseStartedAt = 0;
         tally.Report(seed, std::to_string(cases) + " cases");
         EXPECT_EQ(tally.lost, 0u) << "seed " << seed;
     }
@@ -532,9 +532,10 @@ protected:
         EnsureDialog();
         cancelRequested = 0;
         abortRequested = 0;
-        caseStartedAt = GetTickCount() | 1;
+        caseStartedAt = GetTickCount();
+        caseRunning = 1;
         const UpdateResult result = UpdateRunFromPackage(patchPath_.c_str(), install_.c_str());
-        caseStartedAt = 0;
+        caseRunning = 0;
         tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
 
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
