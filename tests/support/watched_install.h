@@ -76,7 +76,10 @@ inline std::vector<Bytes> PackageEntryContents(const Bytes& patch) {
         if (field + 8 > patch.size()) break;
         const uint32_t start = dataBase + ReadU32(patch, field);  // wraps like the format's users
         const uint32_t size = ReadU32(patch, field + 4);
-        if (uint64_t{start} + size <= patch.size()) {
+        // An empty entry reads nothing, so it installs an empty file wherever it points.
+        if (size == 0) {
+            contents.emplace_back();
+        } else if (uint64_t{start} + size <= patch.size()) {
             contents.emplace_back(patch.begin() + start, patch.begin() + start + size);
         }
     }
