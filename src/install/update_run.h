@@ -5,6 +5,10 @@
 // Extracts the package appended to the running executable into `installFolder`
 // (no trailing backslash), verifies, commits and cleans up. The progress dialog
 // must exist and belong to the calling thread, whose messages the run pumps.
+// Install names that would leave the folder, or that name one file twice, make
+// the package damaged (UPDATE_E_CORRUPT) before anything is installed; a path
+// longer than MAX_PATH and memory that cannot be had give UPDATE_E_IO. Every
+// temporary file the run recorded is deleted before it returns.
 UpdateResult UpdateRun(const char* installFolder);
 
 // The same with the package read from `packagePath` (tests and tools).

@@ -1,0 +1,605 @@
+#include "install/update_run.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+#include "support/failing_allocation.h"
+#include "support/package_builder.h"
+#include "support/win_files.h"
+#include "ui/progress_dialog.h"
+#include "ui/resource_ids.h"
+#include "ui/texts.h"
+
+using namespace testing_support;
+
+namespace {
+
+// ---- The progress dialog, built from an in-memory template with the real procedure.
+
+class DialogTemplate {
+public:
+    DialogTemplate() {
+        Dword(WS_POPUP | WS_CAPTION | DS_MODALFRAME);
+        Dword(0);
+        words_.insert(words_.end(), {4, 0, 0, 271, 109});  // 4 controls; x, y, cx, cy
+        words_.insert(words_.end(), {0, 0});                // no menu, default class
+        Text(L"");
+        Item(IDC_ABORT, 0x0080, nullptr, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 110, 88, 51, 14, L"Abort");
+        Item(IDC_STATUS, 0x0082, nullptr, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_CENTERIMAGE | SS_CENTER, 7, 7, 257, 14, L"");
+        Item(IDC_FILE_PROGRESS, 0, L"msctls_progress32", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 7, 33, 257, 16, L"");
+        Item(IDC_TOTAL_PROGRESS, 0, L"msctls_progress32", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 7, 59, 257, 16, L"");
+    }
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
+
+private:
+    void Dword(DWORD v) { words_.insert(words_.end(), {LOWORD(v), HIWORD(v)}); }
+    void Text(const wchar_t* s) {
+        for (; *s; ++s) words_.push_back(static_cast<WORD>(*s));
+        words_.push_back(0);
+    }
+    void Item(WORD id, WORD atom, const wchar_t* className, DWORD style, short x, short y, short cx, short cy,
+              const wchar_t* caption) {
+        if (words_.size() % 2) words_.push_back(0);  // items start on DWORD boundaries
+        Dword(style);
+        Dword(0);
+        words_.insert(words_.end(), {WORD(x), WORD(y), WORD(cx), WORD(cy), id});
+        if (className) {
+            Text(className);
+        } else {
+            words_.insert(words_.end(), {0xFFFF, atom});
+        }
+        Text(caption);
+        words_.push_back(0);  // no creation data
+    }
+
+    std::vector<WORD> words_;
+};
+
+// ---- Spies on the dialog's controls: what the run showed, and hooks to act at a chosen moment.
+
+struct ControlSpy {
+    HWND window = nullptr;
+    WNDPROC original = nullptr;
+    std::vector<std::string> texts;
+    std::vector<uint32_t> positions;
+    std::vector<uint32_t> rangeHighs;
+    std::function<void(uint32_t)> onPosition;
+    std::function<void()> onText;
+};
+
+ControlSpy statusSpy, fileSpy, totalSpy;
+
+LRESULT CALLBACK SpyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ControlSpy& spy = window == statusSpy.window ? statusSpy : window == fileSpy.window ? fileSpy : totalSpy;
+    const WNDPROC original = spy.original;
+    if (message == WM_SETTEXT) {
+        spy.texts.push_back(reinterpret_cast<const char*>(lParam));
+        if (spy.onText) spy.onText();
+    } else if (message == PBM_SETRANGE32) {
+        spy.rangeHighs.push_back(static_cast<uint32_t>(lParam));
+    } else if (message == PBM_SETPOS) {
+        spy.positions.push_back(static_cast<uint32_t>(wParam));
+        if (spy.onPosition) spy.onPosition(static_cast<uint32_t>(wParam));
+    }
+    return CallWindowProcA(original, window, message, wParam, lParam);
+}
+
+void Attach(ControlSpy& spy, HWND window) {
+    spy = ControlSpy{};
+    spy.window = window;
+    spy.original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SpyProc)));
+}
+
+// ---- The abort button, pressed for real, and its confirmation answered Yes.
+
+HHOOK confirmationHook = nullptr;
+HWND confirmationOwner = nullptr;
+HWND answeredBox = nullptr;
+int confirmationsAnswered = 0;
+// Posted to the dialog once the answered box is gone, so that it is handled after the answer.
+bool closeAfterConfirmation = false;
+
+LRESULT CALLBACK AnswerConfirmationYes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[16] = {};
+        GetClassNameA(box, className, sizeof className);
+        if (std::strcmp(className, "#32770") == 0 && box != confirmationOwner &&
+            GetWindow(box, GW_OWNER) == confirmationOwner) {
+            ++confirmationsAnswered;
+            answeredBox = box;
+            PostMessageA(box, WM_COMMAND, IDYES, 0);
+        }
+    } else if (code == HCBT_DESTROYWND && reinterpret_cast<HWND>(wParam) == answeredBox) {
+        answeredBox = nullptr;
+        if (closeAfterConfirmation) PostMessageA(confirmationOwner, WM_CLOSE, 0, 0);
+    }
+    return CallNextHookEx(confirmationHook, code, wParam, lParam);
+}
+
+void PressAbort() {
+    PostMessageA(GetDlgItem(progressDialogHandle, IDC_ABORT), BM_CLICK, 0, 0);
+}
+
+void DrainQueue() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// ---- The install folder, compared byte for byte.
+
+using Snapshot = std::map<std::string, Bytes>;  // relative name -> content; folders end in "\"
+
+void AddToSnapshot(const std::string& root, const std::string& relative, Snapshot& out) {
+    WIN32_FIND_DATAA found;
+    const std::string pattern = root + (relative.empty() ? "" : "\\" + relative) + "\\*";
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = relative.empty() ? name : relative + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[path + "\\"] = Bytes();
+            AddToSnapshot(root, path, out);
+        } else {
+            out[path] = ReadWholeFile(root + "\\" + path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+Snapshot TakeSnapshot(const std::string& root) {
+    Snapshot snapshot;
+    AddToSnapshot(root, "", snapshot);
+    return snapshot;
+}
+
+std::vector<std::string> TemporaryNames(const std::string& root) {
+    std::vector<std::string> names;
+    for (const auto& file : TakeSnapshot(root)) {
+        const std::string& name = file.first;
+        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) names.push_back(name);
+    }
+    return names;
+}
+
+// The name as the file system stores it (its letter case), or "" when missing.
+std::string StoredName(const std::string& folder, const std::string& name) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\" + name).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return "";
+    FindClose(search);
+    return found.cFileName;
+}
+
+std::string Status(const std::string& installName) {
+    char text[MAX_PATH];
+    std::snprintf(text, sizeof text, TEXT_INSTALLING_FORMAT, installName.c_str());
+    return text;
+}
+
+Bytes Pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
+    return bytes;
+}
+
+TestRecord RecordFor(const std::string& path, const Bytes& data) { return {path, ChecksumOf(data)}; }
+
+const Bytes NO_CHECKSUM(8, 0);
+const char* const LIST_ENTRY_NAME = "KVX.hvl";
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cancelRequested = 0;
+        abortRequested = 0;
+        DrainQueue();
+        ASSERT_TRUE(RegisterProgressBarClass());
+        progressDialogHandle = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate_.Get(),
+                                                          nullptr, ProgressDialogProc, 0);
+        ASSERT_NE(progressDialogHandle, nullptr);
+        ShowWindow(progressDialogHandle, SW_SHOWNA);
+        Attach(statusSpy, GetDlgItem(progressDialogHandle, IDC_STATUS));
+        Attach(fileSpy, GetDlgItem(progressDialogHandle, IDC_FILE_PROGRESS));
+        Attach(totalSpy, GetDlgItem(progressDialogHandle, IDC_TOTAL_PROGRESS));
+        confirmationOwner = progressDialogHandle;
+        confirmationsAnswered = 0;
+        answeredBox = nullptr;
+        closeAfterConfirmation = false;
+        confirmationHook = SetWindowsHookExA(WH_CBT, AnswerConfirmationYes, nullptr, GetCurrentThreadId());
+        ASSERT_NE(confirmationHook, nullptr);
+        install_ = installRoot_.Path() + "\\game";
+        ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+    }
+
+    void TearDown() override {
+        UnhookWindowsHookEx(confirmationHook);
+        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
+        progressDialogHandle = nullptr;
+        cancelRequested = 0;
+        abortRequested = 0;
+        DrainQueue();
+    }
+
+    std::string In(const std::string& name) const { return install_ + "\\" + name; }
+
+    void Put(const std::string& name, const Bytes& bytes) { ASSERT_TRUE(WriteWholeFile(In(name), bytes)); }
+
+    // A typical installed game: old archives, its list and the uninstaller's list.
+    void InstallOldGame() {
+        Put("a.arc", BytesOf("old a"));
+        Put("b.arc", BytesOf("old b"));
+        Put("c.arc", BytesOf("old c"));
+        Put("KVX.hvl", HashValueListBytes({{"a.arc", Bytes(8, 1)}, {"b.arc", Bytes(8, 2)}}));
+        Put("uninst.lst", BytesOf("a.arc\nb.arc\n"));
+    }
+
+    UpdateResult Run(const std::vector<TestEntry>& entries) { return RunBytes(PatchBytes(PackageBytes(entries))); }
+
+    UpdateResult RunBytes(const Bytes& patch) {
+        const std::string path = packageFolder_ / "patch.exe";
+        EXPECT_TRUE(WriteWholeFile(path, patch));
+        return UpdateRunFromPackage(path.c_str(), install_.c_str());
+    }
+
+    // Runs and expects the install folder exactly as before, without any ".tmp" left.
+    void ExpectRefused(const std::vector<TestEntry>& entries, UpdateResult expected) {
+        ExpectRefusedBytes(PatchBytes(PackageBytes(entries)), expected);
+    }
+
+    void ExpectRefusedBytes(const Bytes& patch, UpdateResult expected) {
+        const Snapshot before = TakeSnapshot(installRoot_.Path());
+        EXPECT_EQ(RunBytes(patch), expected);
+        EXPECT_EQ(TakeSnapshot(installRoot_.Path()), before);
+        EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    }
+
+    DialogTemplate dialogTemplate_;
+    TempFolder installRoot_{"run"};
+    TempFolder packageFolder_{"pkg"};
+    std::string install_;
+};
+
+// ---- Complete runs.
+
+TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
+    InstallOldGame();
+    const Bytes a = Pattern(3000, 1), b = Pattern(0x100001, 2);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b), RecordFor("gone.arc", a)});
+    EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"A.ARC", a}, {"b.arc", b}}), UPDATE_OK);
+
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+    EXPECT_EQ(ReadWholeFile(In("b.arc")), b);
+    EXPECT_EQ(ReadWholeFile(In("c.arc")), BytesOf("old c"));
+    EXPECT_EQ(StoredName(install_, "a.arc"), "a.arc") << "the record's path decides the name";
+    EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)}))
+        << "the package's list is installed, then pruned to the files present";
+    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+
+    EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status(LIST_ENTRY_NAME), Status("a.arc"), Status("b.arc")}));
+    EXPECT_EQ(totalSpy.rangeHighs, std::vector<uint32_t>{3});
+    EXPECT_EQ(totalSpy.positions, (std::vector<uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(fileSpy.rangeHighs, std::vector<uint32_t>{0xFFFF});
+}
+
+TEST_F(UpdateRunTest, ZeroEntriesStillCommit) {
+    Put("present.arc", BytesOf("here"));
+    Put("KVX.hvl", HashValueListBytes({{"missing.arc", Bytes(8, 1)}, {"present.arc", Bytes(8, 2)}}, 7));
+    const Bytes uninstallList = BytesOf(std::string("present.arc\n", 13));  // its lines, then one NUL
+    Put("uninst.lst", uninstallList);
+
+    EXPECT_EQ(Run({}), UPDATE_OK);
+    EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"present.arc", Bytes(8, 2)}}, 7));
+    EXPECT_EQ(ReadWholeFile(In("uninst.lst")), uninstallList) << "no name was offered";
+    EXPECT_EQ(totalSpy.rangeHighs, std::vector<uint32_t>{0});
+    EXPECT_TRUE(statusSpy.texts.empty());
+}
+
+TEST_F(UpdateRunTest, WithoutAListEveryEntryIsInstalledUnverifiedInItsStoredCase) {
+    Put("uninst.lst", BytesOf(""));
+    const Bytes data = Pattern(5000, 3);
+    EXPECT_EQ(Run({{"Data.ARC", data}, {"other.bin", BytesOf("x")}}), UPDATE_OK);
+    EXPECT_EQ(StoredName(install_, "data.arc"), "Data.ARC");
+    EXPECT_EQ(ReadWholeFile(In("Data.ARC")), data);
+    EXPECT_EQ(ReadWholeFile(In("other.bin")), BytesOf("x"));
+    EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status("Data.ARC"), Status("other.bin")}));
+}
+
+TEST_F(UpdateRunTest, AnEntryWithoutARecordKeepsItsIndexName) {
+    Put("uninst.lst", BytesOf(""));
+    const Bytes a = Pattern(100, 4), extra = Pattern(50, 5);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a)});
+    EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"Extra.Bin", extra}}), UPDATE_OK);
+    EXPECT_EQ(StoredName(install_, "extra.bin"), "Extra.Bin");
+    EXPECT_EQ(ReadWholeFile(In("Extra.Bin")), extra);
+    EXPECT_EQ(StoredName(install_, "kvx.hvl"), LIST_ENTRY_NAME);
+}
+
+TEST_F(UpdateRunTest, ARecordPathWithAFolderPlacesTheEntryThere) {
+    Put("uninst.lst", BytesOf(""));
+    ASSERT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
+    const Bytes data = Pattern(2048, 6);
+    const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
+    EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}), UPDATE_OK);
+    EXPECT_EQ(StoredName(In("sub"), "name.arc"), "Name.arc");
+    EXPECT_EQ(ReadWholeFile(In("sub\\Name.arc")), data);
+    EXPECT_FALSE(FileExists(In("name.ARC")));
+    EXPECT_EQ(statusSpy.texts.back(), Status("sub\\Name.arc"));
+}
+
+TEST_F(UpdateRunTest, ARecordFolderThatDoesNotExistIsAnIoFailure) {
+    InstallOldGame();
+    const Bytes data = Pattern(2048, 6);
+    const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
+    ExpectRefused({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}, UPDATE_E_IO);
+    EXPECT_EQ(statusSpy.texts.back(), Status("sub\\Name.arc"));
+}
+
+TEST_F(UpdateRunTest, EmptyEntryVerifiesOnlyAgainstAZeroChecksum) {
+    InstallOldGame();
+    EXPECT_EQ(Run({{LIST_ENTRY_NAME, HashValueListBytes({{"a.arc", NO_CHECKSUM}})}, {"a.arc", {}}}), UPDATE_OK);
+    bool exists = false;
+    EXPECT_TRUE(ReadWholeFile(In("a.arc"), &exists).empty());
+    EXPECT_TRUE(exists);
+    // Set-up; the list's one chunk; the empty entry's start and nothing after it.
+    EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF, 0}));
+}
+
+TEST_F(UpdateRunTest, EmptyEntryFailsAgainstANonZeroChecksum) {
+    InstallOldGame();
+    ExpectRefused({{LIST_ENTRY_NAME, HashValueListBytes({{"a.arc", ChecksumOf(BytesOf("abc"))}})}, {"a.arc", {}}},
+                  UPDATE_E_CORRUPT);
+}
+
+TEST_F(UpdateRunTest, FileBarFollowsTheChunks) {
+    Put("uninst.lst", BytesOf(""));
+    const Bytes exact = Pattern(COPY_CHUNK_SIZE, 7), longer = Pattern(COPY_CHUNK_SIZE + 1, 8);
+    const Bytes list = HashValueListBytes({RecordFor("exact.arc", exact), RecordFor("longer.arc", longer)});
+    EXPECT_EQ(Run({{"exact.arc", exact}, {"longer.arc", longer}, {LIST_ENTRY_NAME, list}}), UPDATE_OK);
+    EXPECT_EQ(ReadWholeFile(In("exact.arc")), exact);
+    EXPECT_EQ(ReadWholeFile(In("longer.arc")), longer);
+    // Set-up, then per entry: 0 at its start and one position per chunk.
+    EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF, 0, 0xFFFE, 0xFFFF, 0, 0xFFFF}));
+}
+
+// ---- Damaged packages.
+
+TEST_F(UpdateRunTest, DataPastTheEndOfTheFileIsCorrupt) {
+    InstallOldGame();
+    Bytes patch = PatchBytes(PackageBytes({{"a.arc", Pattern(100, 1)}, {"b.arc", Pattern(COPY_CHUNK_SIZE + 500, 2)}}));
+    patch.resize(patch.size() - 100);  // the second chunk of b.arc comes short
+    ExpectRefusedBytes(patch, UPDATE_E_CORRUPT);
+    EXPECT_EQ(fileSpy.positions.back(), uint32_t(uint64_t{COPY_CHUNK_SIZE} * 0xFFFF / (COPY_CHUNK_SIZE + 500)))
+        << "the first chunk was written before the short read";
+}
+
+TEST_F(UpdateRunTest, ChecksumMismatchStopsAtThatEntry) {
+    InstallOldGame();
+    const Bytes a = Pattern(COPY_CHUNK_SIZE + 10, 1), b = Pattern(700, 2), c = Pattern(800, 3);
+    Bytes wrong = ChecksumOf(b);
+    wrong[7] ^= 1;
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), {"b.arc", wrong}, RecordFor("c.arc", c)});
+    ExpectRefused({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"b.arc", b}, {"c.arc", c}}, UPDATE_E_CORRUPT);
+    EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status(LIST_ENTRY_NAME), Status("a.arc"), Status("b.arc")}))
+        << "c.arc is never opened";
+    EXPECT_EQ(totalSpy.positions, (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST_F(UpdateRunTest, PackageShorterThanItsOffsetIsCorrupt) {
+    InstallOldGame();
+    ExpectRefusedBytes(Bytes(PACKAGE_OFFSET - 1, 0), UPDATE_E_CORRUPT);
+    EXPECT_TRUE(fileSpy.rangeHighs.empty()) << "nothing is shown before the index is loaded";
+}
+
+TEST_F(UpdateRunTest, TooManyEntries) {
+    InstallOldGame();
+    std::vector<TestEntry> entries;
+    for (int i = 0; i < 33; ++i) entries.push_back({"f" + std::to_string(i), BytesOf("x")});
+    ExpectRefused(entries, UPDATE_E_TOO_MANY_ENTRIES);
+}
+
+TEST_F(UpdateRunTest, MemoryThatCannotBeHadEndsTheRunWithAResult) {
+    InstallOldGame();
+    std::vector<TestRecord> records;
+    for (int i = 0; i < 2000; ++i) records.push_back({"r" + std::to_string(i), NO_CHECKSUM});
+    const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes(records)}, {"a.arc", BytesOf("new a")}};
+    // Everything; the list's records (2000 x 64 bytes); the copy buffer.
+    for (size_t from : {size_t{1}, size_t{2000 * 64}, size_t{COPY_CHUNK_SIZE}}) {
+        SCOPED_TRACE(from);
+        NothrowAllocationFailure failing(from);
+        ExpectRefused(entries, UPDATE_E_IO);
+        EXPECT_GT(NothrowAllocationFailure::Refused(), 0u);
+    }
+}
+
+// ---- Names that must not be installed.
+
+TEST_F(UpdateRunTest, NamesOutsideTheFolderAreRefusedBeforeAnyFileIsMade) {
+    InstallOldGame();
+    const Bytes evil = BytesOf("evil");
+    for (const std::string& path : {std::string("..\\evil.arc"), std::string("sub\\..\\..\\evil.arc"),
+                                    std::string("C:\\evil.arc"), std::string("C:evil.arc"),
+                                    std::string("\\evil.arc"), std::string("\\\\server\\share\\evil.arc")}) {
+        SCOPED_TRACE(path);
+        statusSpy.texts.clear();
+        const Bytes list = HashValueListBytes({RecordFor(path, evil)});
+        ExpectRefused({{LIST_ENTRY_NAME, list}, {"good.arc", BytesOf("good")}, {"evil.arc", evil}}, UPDATE_E_CORRUPT);
+        EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status(LIST_ENTRY_NAME), Status("good.arc")}));
+        EXPECT_FALSE(FileExists("C:\\evil.arc.tmp"));
+        EXPECT_FALSE(FileExists("C:\\evil.arc"));
+    }
+    // An index name of its own, with no record, is checked the same way.
+    ExpectRefused({{"..\\evil.arc", evil}}, UPDATE_E_CORRUPT);
+}
+
+TEST_F(UpdateRunTest, NamesOfOneFileTwiceAreRefused) {
+    InstallOldGame();
+    ExpectRefused({{"a.arc", BytesOf("first")}, {"A.ARC", BytesOf("second")}}, UPDATE_E_CORRUPT);
+    // Through a record and through an index name, with the other separator.
+    ASSERT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
+    const Bytes x = BytesOf("x");
+    ExpectRefused({{LIST_ENTRY_NAME, HashValueListBytes({RecordFor("SUB\\X.ARC", x)})}, {"x.arc", x}, {"sub/x.arc", x}},
+                  UPDATE_E_CORRUPT);
+    // Two entries matching the same record.
+    ExpectRefused({{LIST_ENTRY_NAME, HashValueListBytes({RecordFor("x.arc", x)})}, {"x.arc", x}, {"X.arc", x}},
+                  UPDATE_E_CORRUPT);
+}
+
+TEST_F(UpdateRunTest, PathTooLongForItsBufferIsAnIoFailure) {
+    // Folder, "\", name and ".tmp" must stay within 259 bytes.
+    install_ += "\\" + std::string(240 - install_.size(), 'd');
+    ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr)) << install_;
+    Put("keep.arc", BytesOf("kept"));
+    const std::string fits(259 - install_.size() - 5, 'n');  // its temporary path is exactly 259 bytes
+    ExpectRefused({{fits, BytesOf("1")}, {fits + "x", BytesOf("2")}}, UPDATE_E_IO);
+    EXPECT_EQ(statusSpy.texts.size(), 2u) << "the first entry was copied, then cleaned up";
+}
+
+// ---- Stop requests.
+
+TEST_F(UpdateRunTest, CancelConfirmedDuringAChunk) {
+    InstallOldGame();
+    fileSpy.onPosition = [](uint32_t position) {
+        if (position == 0xFFFF / 3) PressAbort();
+    };
+    ExpectRefused({{"a.arc", Pattern(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
+    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 3})) << "copying stopped after that chunk";
+    EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0}) << "the entry stopped half-way is not counted";
+    EXPECT_EQ(statusSpy.texts, std::vector<std::string>{Status("a.arc")});
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(progressDialogHandle, IDC_ABORT)));
+}
+
+TEST_F(UpdateRunTest, CancelConfirmedAfterTheLastEntryKeepsTheCommitFromRunning) {
+    InstallOldGame();
+    totalSpy.onPosition = [](uint32_t position) {
+        if (position == 2) PressAbort();
+    };
+    ExpectRefused({{"a.arc", BytesOf("new a")}, {"b.arc", BytesOf("new b")}}, UPDATE_E_CANCELLED);
+    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(totalSpy.positions, (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST_F(UpdateRunTest, CloseDuringAChunkAborts) {
+    InstallOldGame();
+    const HWND dialog = progressDialogHandle;
+    fileSpy.onPosition = [dialog](uint32_t position) {
+        if (position == 0xFFFF / 2) PostMessageA(dialog, WM_CLOSE, 0, 0);
+    };
+    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE + 2, 1)}}, UPDATE_E_ABORTED);
+    EXPECT_EQ(progressDialogHandle, nullptr);
+    EXPECT_FALSE(IsWindow(dialog));
+}
+
+TEST_F(UpdateRunTest, QuitBeforeTheFirstEntryAborts) {
+    InstallOldGame();
+    PostQuitMessage(0);
+    ExpectRefused({{"a.arc", BytesOf("new a")}}, UPDATE_E_ABORTED);
+    EXPECT_TRUE(statusSpy.texts.empty());
+    EXPECT_EQ(abortRequested, 1);
+}
+
+TEST_F(UpdateRunTest, QuitDuringAChunkAborts) {
+    InstallOldGame();
+    fileSpy.onPosition = [](uint32_t position) {
+        if (position > 0 && position < 0xFFFF) PostQuitMessage(0);
+    };
+    ExpectRefused({{"a.arc", Pattern(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
+    EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 4}));
+    EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0});
+}
+
+TEST_F(UpdateRunTest, CancelWinsOverAbort) {
+    InstallOldGame();
+    cancelRequested = 1;
+    abortRequested = 1;
+    ExpectRefused({{"a.arc", BytesOf("new a")}}, UPDATE_E_CANCELLED);
+    EXPECT_TRUE(statusSpy.texts.empty());
+}
+
+TEST_F(UpdateRunTest, CancelThenCloseIsCancelled) {
+    InstallOldGame();
+    closeAfterConfirmation = true;
+    fileSpy.onPosition = [](uint32_t position) {
+        if (position == 0xFFFF / 2) PressAbort();
+    };
+    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
+    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(abortRequested, 1);
+    EXPECT_EQ(cancelRequested, 1);
+    EXPECT_EQ(progressDialogHandle, nullptr);
+}
+
+// ---- Temporary files of an earlier run.
+
+TEST_F(UpdateRunTest, StaleReadOnlyHiddenTemporaryFileIsReplaced) {
+    InstallOldGame();
+    Put("a.arc.tmp", BytesOf("stale and long, longer than the new content"));
+    ASSERT_TRUE(SetFileAttributesA(In("a.arc.tmp").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    DWORD attributesWhileCopying = INVALID_FILE_ATTRIBUTES;
+    const std::string temporary = In("a.arc.tmp");
+    fileSpy.onPosition = [&](uint32_t position) {
+        if (position == 0xFFFF) attributesWhileCopying = GetFileAttributesA(temporary.c_str());
+    };
+    const Bytes a = Pattern(900, 9);
+    EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
+    ASSERT_NE(attributesWhileCopying, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributesWhileCopying & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+    EXPECT_EQ(GetFileAttributesA(In("a.arc").c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+}
+
+TEST_F(UpdateRunTest, StaleTemporaryFileIsDeletedWhenThePumpStopsTheRun) {
+    InstallOldGame();
+    Put("a.arc.tmp", BytesOf("stale"));
+    // The quit arrives while the status line is set, so the pump before the file takes it.
+    statusSpy.onText = [] { PostQuitMessage(0); };
+    EXPECT_EQ(Run({{"a.arc", BytesOf("new a")}}), UPDATE_E_ABORTED);
+    EXPECT_FALSE(FileExists(In("a.arc.tmp")));
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), BytesOf("old a"));
+    EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0}));
+}
+
+TEST_F(UpdateRunTest, StaleTemporaryFileOfAHardLinkNeverWritesThroughIt) {
+    InstallOldGame();
+    const std::string victim = installRoot_ / "victim.dat";
+    ASSERT_TRUE(WriteWholeFile(victim, BytesOf("precious")));
+    if (!CreateHardLinkA(In("a.arc.tmp").c_str(), victim.c_str(), nullptr)) {
+        GTEST_SKIP() << "hard links cannot be made here (error " << GetLastError() << ")";
+    }
+    const Bytes a = Pattern(900, 9);
+    EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
+    EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+}
+
+// ---- Folder names in the ANSI code page.
+
+TEST_F(UpdateRunTest, InstallFolderWithATrailByte5C) {
+    install_ = installRoot_ / "ソフト";
+    ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+    Put("uninst.lst", BytesOf(""));
+    const Bytes a = Pattern(1234, 1), kana = Pattern(77, 2);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("表.arc", kana)});
+    EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"表.ARC", kana}}), UPDATE_OK);
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+    EXPECT_EQ(ReadWholeFile(In("表.arc")), kana);
+    EXPECT_EQ(TakeSnapshot(installRoot_.Path()).count("ソフト\\表.arc"), 1u);
+    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+}
+
+}  // namespace
