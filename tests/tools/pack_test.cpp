@@ -1,0 +1,592 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pack_build.h"
+#include "pack_inspect.h"
+#include "pack_list.h"
+#include "pack_text.h"
+#include "package/running_checksum.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// "ソフト" in UTF-8 and in Shift-JIS; the trail byte of "ソ" is 0x5C.
+const std::string SOFUTO_UTF8 = u8"ソフト";
+const std::string SOFUTO_SJIS = "\x83\x5C\x83\x74\x83\x67";
+
+class Folder {
+public:
+    Folder() {
+        char name[] = "/tmp/sundrift-pack-XXXXXX";
+        path_ = mkdtemp(name) ? name : "";
+    }
+    ~Folder() {
+        for (const std::string& name : Names()) std::remove((path_ + "/" + name).c_str());
+        rmdir(path_.c_str());
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        if (DIR* dir = opendir(path_.c_str())) {
+            while (dirent* entry = readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name != "." && name != "..") names.insert(name);
+            }
+            closedir(dir);
+        }
+        return names;
+    }
+
+private:
+    std::string path_;
+};
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Varied content, different for every seed.
+Bytes Content(size_t size, uint32_t seed) {
+    Bytes bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint8_t& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+// The reference checksum, fed one byte at a time.
+Bytes ChecksumOf(const Bytes& data) {
+    RunningChecksum state{};
+    for (uint8_t b : data) UpdateReference(state, &b, 1);
+    Bytes out(CHECKSUM_SIZE);
+    StoreChecksum(state, out.data());
+    return out;
+}
+
+Bytes ChecksumBytes(const uint8_t* checksum) { return Bytes(checksum, checksum + CHECKSUM_SIZE); }
+
+uint32_t U32At(const Bytes& bytes, size_t at) {
+    uint32_t value;
+    std::memcpy(&value, bytes.data() + at, sizeof value);
+    return value;
+}
+
+void PutU32(Bytes& bytes, size_t at, uint32_t value) { std::memcpy(bytes.data() + at, &value, sizeof value); }
+
+Bytes ListFile(const std::vector<std::pair<std::string, Bytes>>& records, uint32_t reserved = 0) {
+    std::vector<HashValueRecord> stored;
+    for (const auto& r : records) {
+        HashValueRecord record = MakeRecord(r.first);
+        std::memcpy(record.checksum, r.second.data(), CHECKSUM_SIZE);
+        stored.push_back(record);
+    }
+    return ListBytes(reserved, stored);
+}
+
+// A stub, some files and an output name in one folder.
+struct Workbench {
+    Folder folder;
+    Bytes stub = Content(70000, 99);
+    BuildOptions options;
+
+    Workbench() {
+        WriteFile(folder / "stub.exe", stub);
+        options.stub = folder / "stub.exe";
+        options.out = folder / "patch.exe";
+    }
+
+    // Adds a file of `size` bytes; the install path is given unless empty.
+    Bytes Add(const std::string& name, size_t size, const std::string& installPath = "") {
+        Bytes data = Content(size, static_cast<uint32_t>(options.inputs.size() + 1));
+        WriteFile(folder / name, data);
+        options.inputs.push_back({folder / name, installPath, !installPath.empty()});
+        return data;
+    }
+
+    Inspection Inspect() {
+        Inspection inspection;
+        std::string error;
+        EXPECT_TRUE(InspectPatch(options.out, inspection, error)) << error;
+        return inspection;
+    }
+};
+
+// Checks that a refused build says why, naming `mention`, and leaves the folder as it was.
+void ExpectRefused(Workbench& bench, const std::string& mention) {
+    const std::set<std::string> before = bench.folder.Names();
+    const BuildOutcome outcome = BuildPatch(bench.options);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_NE(outcome.error.find(mention), std::string::npos) << outcome.error;
+    EXPECT_EQ(outcome.error.find('\n'), std::string::npos) << outcome.error;
+    EXPECT_EQ(bench.folder.Names(), before) << "a refused build left a file behind";
+}
+
+TEST(PackBuild, LongIndexRoundTrip) {
+    Workbench bench;
+    const Bytes a = bench.Add("data.arc", 3 * 1024 * 1024 + 17);
+    const Bytes b = bench.Add("Voice.arc", 1000, "sub/Voice.arc");
+    const Bytes c = bench.Add("empty.bin", 0);
+    const BuildOutcome outcome = BuildPatch(bench.options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    EXPECT_TRUE(outcome.warnings.empty());
+
+    const Inspection in = bench.Inspect();
+    EXPECT_TRUE(in.problems.empty()) << in.problems[0];
+    EXPECT_TRUE(in.longEntries);
+    EXPECT_EQ(in.magic, std::string(PACKAGE_MAGIC));
+    ASSERT_EQ(in.count, 4u);
+    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 4 * 128);
+    EXPECT_EQ(in.entries[0].name, "KVX.hvl");
+    EXPECT_EQ(in.entries[0].offset, 0u);
+    EXPECT_EQ(in.entries[0].size, 16u + 3 * 64);
+    EXPECT_EQ(in.entries[1].name, "data.arc");
+    EXPECT_EQ(in.entries[2].name, "Voice.arc");
+    EXPECT_EQ(in.entries[3].name, "empty.bin");
+    EXPECT_EQ(in.entries[3].size, 0u);
+    for (size_t j = 1; j < 4; ++j) {
+        EXPECT_EQ(in.entries[j].offset, in.entries[j - 1].offset + in.entries[j - 1].size) << "back to back";
+    }
+
+    ASSERT_TRUE(in.listLoaded);
+    EXPECT_EQ(in.listEntry, 0);
+    EXPECT_EQ(in.listReserved, 0u);
+    ASSERT_EQ(in.records.size(), 3u);
+    EXPECT_EQ(RecordPath(in.records[0]), "data.arc");
+    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Voice.arc");
+    EXPECT_EQ(RecordPath(in.records[2]), "empty.bin");
+    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(ChecksumBytes(in.records[2].checksum), Bytes(8, 0));
+    EXPECT_EQ(in.entries[0].record, -1);
+    EXPECT_EQ(in.entries[1].record, 0);
+    EXPECT_EQ(in.entries[2].record, 1);
+    EXPECT_EQ(in.entries[3].record, 2);
+
+    // The bytes themselves: stub, zeros, header, and each file at its position.
+    const Bytes patch = ReadFile(bench.options.out);
+    ASSERT_EQ(patch.size(), in.dataBase + 16 + 3 * 64 + a.size() + b.size());
+    EXPECT_TRUE(std::equal(bench.stub.begin(), bench.stub.end(), patch.begin()));
+    EXPECT_TRUE(std::all_of(patch.begin() + bench.stub.size(), patch.begin() + PACKAGE_OFFSET,
+                            [](uint8_t x) { return x == 0; }));
+    EXPECT_EQ(U32At(patch, PACKAGE_OFFSET + 12), 4u);
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.entries[1].position));
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.entries[2].position));
+    // Unused bytes of the name field and the reserved bytes are zero.
+    const size_t entry1 = PACKAGE_OFFSET + 16 + 128;
+    EXPECT_TRUE(std::all_of(patch.begin() + entry1 + 8, patch.begin() + entry1 + 96, [](uint8_t x) { return x == 0; }));
+    EXPECT_TRUE(std::all_of(patch.begin() + entry1 + 104, patch.begin() + entry1 + 128, [](uint8_t x) { return x == 0; }));
+}
+
+TEST(PackBuild, ShortIndexRoundTrip) {
+    Workbench bench;
+    bench.options.shortIndex = true;
+    const Bytes a = bench.Add("a.arc", 5000);
+    const Bytes b = bench.Add("b.arc", 7);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const Inspection in = bench.Inspect();
+    EXPECT_TRUE(in.problems.empty());
+    EXPECT_FALSE(in.longEntries);
+    EXPECT_EQ(in.magic, std::string(SHORT_INDEX_MAGIC));
+    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 3 * 32);
+    ASSERT_EQ(in.entries.size(), 3u);
+    EXPECT_EQ(in.entries[2].name, "b.arc");
+    ASSERT_EQ(in.records.size(), 2u);
+    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(in.entries[1].record, 0);
+    EXPECT_EQ(in.entries[2].record, 1);
+}
+
+TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
+    Workbench bench;
+    const Bytes stale(8, 0xEE);
+    WriteFile(bench.folder / "base.hvl",
+              ListFile({{"keep1.arc", Content(8, 1)},
+                        {"sub\\Data.Arc", stale},
+                        {"keep2.exe", Content(8, 2)},
+                        {"Other.arc", stale},
+                        {"later\\data.arc", Content(8, 3)}},
+                       0x1234));
+    bench.options.baseList = bench.folder / "base.hvl";
+    const Bytes data = bench.Add("data.arc", 300);                  // takes the base list's path
+    const Bytes other = bench.Add("other.arc", 200, "new/OTHER.arc");  // its path replaces the old one
+    const Bytes fresh = bench.Add("fresh.arc", 100);                 // appended
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+
+    const Inspection in = bench.Inspect();
+    EXPECT_TRUE(in.problems.empty());
+    ASSERT_EQ(in.records.size(), 6u);
+    EXPECT_EQ(RecordPath(in.records[0]), "keep1.arc");
+    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), Content(8, 1));
+    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Data.Arc");
+    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(data));
+    EXPECT_EQ(RecordPath(in.records[2]), "keep2.exe");
+    EXPECT_EQ(RecordPath(in.records[3]), "new\\OTHER.arc");
+    EXPECT_EQ(ChecksumBytes(in.records[3].checksum), ChecksumOf(other));
+    EXPECT_EQ(RecordPath(in.records[4]), "later\\data.arc");
+    EXPECT_EQ(ChecksumBytes(in.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(RecordPath(in.records[5]), "fresh.arc");
+    EXPECT_EQ(ChecksumBytes(in.records[5].checksum), ChecksumOf(fresh));
+    EXPECT_EQ(in.listReserved, 0u);
+    // The index names are the last components of the install paths.
+    EXPECT_EQ(in.entries[1].name, "Data.Arc");
+    EXPECT_EQ(in.entries[2].name, "OTHER.arc");
+    EXPECT_EQ(in.entries[1].record, 1);
+    EXPECT_EQ(in.entries[2].record, 3);
+    EXPECT_EQ(in.entries[3].record, 5);
+}
+
+TEST(PackBuild, BaseListRefusals) {
+    {
+        Workbench bench;
+        Bytes damaged = ListFile({{"a.arc", Content(8, 1)}});
+        damaged.pop_back();
+        WriteFile(bench.folder / "base.hvl", damaged);
+        bench.options.baseList = bench.folder / "base.hvl";
+        bench.Add("a.arc", 10);
+        ExpectRefused(bench, "base.hvl");
+    }
+    {
+        Workbench bench;
+        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", Content(8, 1)}}));
+        bench.options.baseList = bench.folder / "base.hvl";
+        bench.Add("a.arc", 10);
+        ExpectRefused(bench, "names the list itself");
+    }
+    {
+        Workbench bench;
+        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", Content(8, 1)}}));
+        bench.options.baseList = bench.folder / "base.hvl";
+        bench.Add("a.arc", 10);
+        ExpectRefused(bench, "..");
+    }
+}
+
+TEST(PackBuild, ListName) {
+    Workbench bench;
+    bench.options.listName = "kvx.HVL";
+    bench.Add("a.arc", 10);
+    BuildOutcome outcome = BuildPatch(bench.options);
+    ASSERT_TRUE(outcome.ok);
+    EXPECT_TRUE(outcome.warnings.empty());
+    Inspection in = bench.Inspect();
+    EXPECT_EQ(in.entries[0].name, "kvx.HVL");
+    EXPECT_TRUE(in.listLoaded);
+
+    // A name the updater would not look for still builds, with a warning.
+    bench.options.listName = "files.lst";
+    outcome = BuildPatch(bench.options);
+    ASSERT_TRUE(outcome.ok);
+    ASSERT_EQ(outcome.warnings.size(), 1u);
+    in = bench.Inspect();
+    EXPECT_EQ(in.entries[0].name, "files.lst");
+    EXPECT_FALSE(in.listLoaded);
+    EXPECT_EQ(in.entries[1].record, -1);
+    EXPECT_TRUE(in.problems.empty());
+
+    for (const char* bad : {"dir/kvx.hvl", "", "con.hvl"}) {
+        bench.options.listName = bad;
+        ExpectRefused(bench, "list name");
+    }
+}
+
+TEST(PackBuild, ShiftJisStorage) {
+    Workbench bench;
+    bench.Add("source.txt", 40, SOFUTO_UTF8 + "/" + SOFUTO_UTF8 + ".txt");
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const Inspection in = bench.Inspect();
+    EXPECT_TRUE(in.problems.empty());
+    EXPECT_EQ(in.entries[1].name, SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(RecordPath(in.records[0]), SOFUTO_SJIS + "\\" + SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(in.entries[1].record, 0);
+
+    const Bytes patch = ReadFile(bench.options.out);
+    const size_t name = PACKAGE_OFFSET + 16 + 128;
+    EXPECT_EQ(std::string(patch.begin() + name, patch.begin() + name + 11), SOFUTO_SJIS + ".txt" + '\0');
+}
+
+TEST(PackBuild, EntryLimit) {
+    Workbench bench;
+    for (int i = 0; i < 31; ++i) bench.Add("f" + std::to_string(i), 1);
+    ASSERT_TRUE(BuildPatch(bench.options).ok) << "31 files and the list make 32 entries";
+    bench.Add("f31", 1);
+    std::remove(bench.options.out.c_str());
+    ExpectRefused(bench, "33 entries");
+}
+
+TEST(PackBuild, StubLimit) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET, 5));
+    ASSERT_TRUE(BuildPatch(bench.options).ok) << "a stub of exactly 0x40000 bytes fits";
+    std::remove(bench.options.out.c_str());
+    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET + 1, 5));
+    ExpectRefused(bench, "stub.exe");
+    bench.options.stub = bench.folder / "missing.exe";
+    ExpectRefused(bench, "missing.exe");
+}
+
+TEST(PackBuild, NameLengthLimits) {
+    {
+        // Only the list's name can use the whole field: a file's name must fit its record too.
+        Workbench bench;
+        bench.Add("x", 1);
+        bench.options.listName = std::string(LONG_NAME_SIZE - 1, 'n');
+        EXPECT_TRUE(BuildPatch(bench.options).ok) << "95 bytes fit the long index";
+        std::remove(bench.options.out.c_str());
+        bench.options.listName += "n";
+        ExpectRefused(bench, "at most 95");
+    }
+    {
+        Workbench bench;
+        bench.Add("x", 1, "d/" + std::string(RECORD_PATH_SIZE - 3, 'p'));
+        EXPECT_TRUE(BuildPatch(bench.options).ok) << "55 bytes fit a record";
+        std::remove(bench.options.out.c_str());
+        bench.options.inputs[0].installPath += "p";
+        ExpectRefused(bench, "at most 55");
+    }
+    {
+        // 19 characters of two bytes each: 38 bytes of Shift-JIS, 57 of UTF-8.
+        Workbench bench;
+        std::string kana;
+        for (int i = 0; i < 19; ++i) kana += u8"ア";
+        bench.Add("x", 1, kana);
+        EXPECT_TRUE(BuildPatch(bench.options).ok) << "lengths count Shift-JIS bytes";
+    }
+    {
+        Workbench bench;
+        bench.options.shortIndex = true;
+        bench.Add("x", 1, "sub/" + std::string(SHORT_NAME_SIZE - 1, 's'));
+        EXPECT_TRUE(BuildPatch(bench.options).ok) << "15 bytes fit the short index";
+        std::remove(bench.options.out.c_str());
+        bench.options.inputs[0].installPath += "s";
+        ExpectRefused(bench, "at most 15");
+    }
+    {
+        Workbench bench;
+        bench.options.shortIndex = true;
+        bench.options.listName = "kvx.hvl.long.name";
+        bench.Add("x", 1);
+        ExpectRefused(bench, "kvx.hvl.long.name");
+    }
+}
+
+TEST(PackBuild, UnsafeOrUnrepresentablePaths) {
+    const char* refused[] = {"/abs.arc", "\\abs.arc", "C:x.arc", "C:\\x.arc", "c:/x.arc", "\\\\server\\share\\x.arc",
+                             "//server/share/x.arc", "../x.arc", "a/../../x.arc", "a\\..\\x.arc", "a/./x.arc",
+                             "a//x.arc", "dir/", "x.arc:stream", "x?.arc", "x.arc.", "CON", "nul.txt", "a/com1.arc",
+                             u8"yen\u00A5.arc", u8"wave\u301C.arc", u8"emoji\U0001F600.arc", u8"\u00E9t\u00E9.arc"};
+    for (const char* path : refused) {
+        Workbench bench;
+        bench.Add("input.bin", 10, path);
+        ExpectRefused(bench, "input.bin");
+    }
+    // The file's own name is checked the same way when no install path is given.
+    Workbench bench;
+    bench.Add("bad\u00A5name.bin", 10);
+    ExpectRefused(bench, "bad");
+}
+
+TEST(PackBuild, LastComponentsMustDifferIgnoringCase) {
+    const std::pair<std::string, std::string> clashes[] = {
+        {"A.arc", "sub/a.ARC"},
+        {u8"ＡＢ.arc", u8"ａｂ.arc"},    // full-width Latin
+        {u8"ΣΩ.arc", u8"σω.arc"},      // Greek
+        {u8"ЖЁ.arc", u8"жё.arc"},      // Cyrillic
+        {u8"Ⅳ.arc", u8"ⅳ.arc"},        // Roman numerals
+        {"x.arc", "KVX.HVL"},          // the list's own name
+    };
+    for (const auto& clash : clashes) {
+        Workbench bench;
+        bench.Add("first.bin", 10, clash.first);
+        bench.Add("second.bin", 10, clash.second);
+        ExpectRefused(bench, "second.bin");
+    }
+    // Letters that only look alike are different names.
+    Workbench bench;
+    bench.Add("first.bin", 10, "A.arc");
+    bench.Add("second.bin", 10, u8"Ａ.arc");
+    EXPECT_TRUE(BuildPatch(bench.options).ok);
+}
+
+TEST(PackBuild, SizeBeyondWhatTheUpdaterCanSeek) {
+    Workbench bench;
+    bench.Add("small.arc", 10);
+    const std::string huge = bench.folder / "huge.arc";
+    {
+        FILE* file = std::fopen(huge.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+    }
+    bench.options.inputs.push_back({huge, "", false});
+    // Sparse: the size is what counts, nothing is read before the refusal.
+    const uint64_t room = PATCH_SIZE_LIMIT + 1 - (PACKAGE_OFFSET + 16 + 3 * 128) - (16 + 2 * 64) - 10;
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(room)), 0);
+    ExpectRefused(bench, "huge.arc");
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>(5000000000ull)), 0);
+    ExpectRefused(bench, "huge.arc");
+}
+
+TEST(PackBuild, FailuresLeaveNothingBehind) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    bench.options.inputs.push_back({bench.folder / "missing.arc", "", false});
+    ExpectRefused(bench, "missing.arc");
+
+    // The output is a folder: the rename fails after everything was written.
+    Workbench folderOut;
+    folderOut.Add("a.arc", 10);
+    ASSERT_EQ(mkdir(folderOut.options.out.c_str(), 0700), 0);
+    ExpectRefused(folderOut, "patch.exe");
+    rmdir(folderOut.options.out.c_str());
+
+    // A refused build leaves an earlier patch as it was.
+    Workbench earlier;
+    earlier.Add("a.arc", 10);
+    const Bytes old = Content(123, 7);
+    WriteFile(earlier.options.out, old);
+    earlier.options.inputs.push_back({earlier.folder / "missing.arc", "", false});
+    ExpectRefused(earlier, "missing.arc");
+    EXPECT_EQ(ReadFile(earlier.options.out), old);
+    // A successful one replaces it.
+    earlier.options.inputs.pop_back();
+    ASSERT_TRUE(BuildPatch(earlier.options).ok);
+    EXPECT_EQ(earlier.folder.Names(), (std::set<std::string>{"stub.exe", "a.arc", "patch.exe"}));
+    EXPECT_TRUE(earlier.Inspect().problems.empty());
+}
+
+TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
+    Workbench bench;
+    bench.Add("a.arc", 1000);
+    bench.Add("b.arc", 10);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const Bytes good = ReadFile(bench.options.out);
+    const std::string altered = bench.folder / "altered.exe";
+    const auto problemsOf = [&](const Bytes& bytes) {
+        WriteFile(altered, bytes);
+        Inspection in;
+        std::string error;
+        EXPECT_TRUE(InspectPatch(altered, in, error));
+        return in.problems.size();
+    };
+    EXPECT_EQ(problemsOf(good), 0u);
+    EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 15)), 0u) << "too short";
+    EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 16 + 200)), 0u) << "index cut short";
+    Bytes tooMany = good;
+    PutU32(tooMany, PACKAGE_OFFSET + 12, 33);
+    EXPECT_GT(problemsOf(tooMany), 0u);
+    Bytes unterminated = good;
+    std::memset(unterminated.data() + PACKAGE_OFFSET + 16 + 128, 'n', LONG_NAME_SIZE);
+    EXPECT_GT(problemsOf(unterminated), 0u);
+    EXPECT_GT(problemsOf(Bytes(good.begin(), good.end() - 1)), 0u) << "data past the end";
+    Bytes flipped = good;
+    flipped[good.size() - 20] ^= 1;
+    EXPECT_EQ(problemsOf(flipped), 1u) << "a checksum differs";
+    Bytes badList = good;
+    badList[PACKAGE_OFFSET + 16 + 3 * 128] = 'X';
+    EXPECT_EQ(problemsOf(badList), 0u) << "a damaged list only means unverified entries";
+}
+
+TEST(PackText, FoldAndConversion) {
+    std::string sjis;
+    ASSERT_TRUE(Utf8ToCp932(SOFUTO_UTF8, sjis));
+    EXPECT_EQ(sjis, SOFUTO_SJIS);
+    EXPECT_FALSE(Utf8ToCp932(u8"\u00A5", sjis)) << "the yen sign would become a backslash";
+    EXPECT_FALSE(Utf8ToCp932("\xFF", sjis)) << "not UTF-8";
+    std::u32string upper, lower;
+    ASSERT_TRUE(FoldedKey("\x82\x60\x83\x9F\x84\x40\x84\x46\x87\x54Z", upper));  // Ａ Α А Ё Ⅰ Z
+    ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
+    EXPECT_EQ(upper, lower);
+    EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+struct CliRun {
+    int status;
+    std::string output;
+};
+
+CliRun Cli(const std::string& arguments) {
+    const std::string command = Quote(PACKER_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    CliRun run{-1, ""};
+    if (!pipe) return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(PackCli, ExitCodes) {
+    EXPECT_EQ(Cli("--help").status, 0);
+    EXPECT_NE(Cli("--help").output.find("usage: sundrift-pack build"), std::string::npos);
+    EXPECT_EQ(Cli("").status, 2);
+    EXPECT_EQ(Cli("frobnicate").status, 2);
+    EXPECT_EQ(Cli("build --out x.exe a.arc").status, 2) << "no --stub";
+    EXPECT_EQ(Cli("build --stub s.exe --out x.exe --bogus a.arc").status, 2);
+    EXPECT_EQ(Cli("build --stub s.exe --out").status, 2);
+    EXPECT_EQ(Cli("inspect").status, 2);
+
+    Workbench bench;
+    const Bytes data = bench.Add("a.arc", 5000);
+    const std::string build = "build --stub " + Quote(bench.options.stub) + " --out " + Quote(bench.options.out);
+    const CliRun built = Cli(build + " " + Quote(bench.options.inputs[0].file + "=dir/A.arc"));
+    EXPECT_EQ(built.status, 0) << built.output;
+    EXPECT_EQ(built.output, "");
+
+    const CliRun inspected = Cli("inspect " + Quote(bench.options.out));
+    EXPECT_EQ(inspected.status, 0) << inspected.output;
+    EXPECT_NE(inspected.output.find("dir\\A.arc"), std::string::npos) << inspected.output;
+    const CliRun json = Cli("inspect --json " + Quote(bench.options.out));
+    EXPECT_EQ(json.status, 0);
+    EXPECT_NE(json.output.find("\"accepted\": true"), std::string::npos) << json.output;
+
+    const CliRun checksum = Cli("checksum " + Quote(bench.options.inputs[0].file));
+    EXPECT_EQ(checksum.status, 0);
+    char expected[17];
+    const Bytes sum = ChecksumOf(data);
+    for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02x", sum[i]);
+    EXPECT_EQ(checksum.output, std::string(expected) + "  " + bench.options.inputs[0].file + "\n");
+
+    const CliRun refused = Cli(build + " " + Quote(bench.options.inputs[0].file + "=../A.arc"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1) << refused.output;
+    EXPECT_NE(refused.output.find("../A.arc"), std::string::npos) << refused.output;
+
+    Bytes patch = ReadFile(bench.options.out);
+    patch.pop_back();
+    WriteFile(bench.options.out, patch);
+    EXPECT_EQ(Cli("inspect " + Quote(bench.options.out)).status, 1) << "data past the end";
+    EXPECT_EQ(Cli("checksum " + Quote(bench.folder / "missing")).status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// The packer compiled for Windows, checked against the updater's own readers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pack_build.h"
+#include "pack_text.h"
+#include "package/hash_value_list.h"
+#include "package/lower_case.h"
+#include "package/package_index.h"
+#include "support/package_builder.h"
+#include "support/win_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct PackedFile {
+    std::string source;       // file name in the temp folder
+    std::string installPath;  // UTF-8 as given, empty for the default
+    std::string storedPath;   // Shift-JIS as the record must hold it
+    Bytes data;
+};
+
+Bytes Content(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 9));
+    return bytes;
+}
+
+std::string LastComponentOf(const std::string& sjis) {
+    const char* name;
+    const char* extension;
+    SplitLastComponent(sjis.c_str(), &name, &extension);
+    return name;
+}
+
+Bytes EntryChecksum(FileHandle& image, const PackageIndex& index, uint32_t j) {
+    Bytes data(EntrySize(index, j));
+    EXPECT_TRUE(image.Seek(EntryPosition(index, j)));
+    EXPECT_EQ(image.Read(data.data(), static_cast<uint32_t>(data.size())), data.size());
+    return ChecksumOf(data);
+}
+
+void BuildAndReadBack(bool shortIndex) {
+    TempFolder folder("pack");
+    const std::vector<PackedFile> files = {
+        {"data.arc", "", "data.arc", Content(1500000, 1)},
+        {"voice.arc", u8"sub/Voice.ARC", "sub\\Voice.ARC", Content(4000, 2)},
+        {"sofuto.txt", u8"ソフト\\ソフト.txt", "\x83\x5C\x83\x74\x83\x67\\\x83\x5C\x83\x74\x83\x67.txt", Content(77, 3)},
+        {"empty.bin", "", "empty.bin", Bytes()},
+    };
+    BuildOptions options;
+    options.stub = folder / "stub.exe";
+    options.out = folder / "patch.exe";
+    options.shortIndex = shortIndex;
+    ASSERT_TRUE(WriteWholeFile(options.stub, Content(90000, 9)));
+    for (const PackedFile& file : files) {
+        ASSERT_TRUE(WriteWholeFile(folder / file.source, file.data));
+        options.inputs.push_back({folder / file.source, file.installPath, !file.installPath.empty()});
+    }
+    const BuildOutcome outcome = BuildPatch(options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+
+    FileHandle image;
+    PackageIndex index;
+    ASSERT_EQ(LoadPackageIndexFromFile(options.out.c_str(), image, index), UPDATE_OK);
+    EXPECT_EQ(index.longEntries, !shortIndex);
+    ASSERT_EQ(index.count, files.size() + 1);
+    EXPECT_STREQ(EntryName(index, 0), "KVX.hvl");
+    HashValueList list;
+    ASSERT_TRUE(LoadHashValueList(index, image, list));
+    ASSERT_EQ(list.count, files.size());
+
+    const RecordMatch own = LookUpRecord(list, EntryName(index, 0));
+    EXPECT_STREQ(own.installName, "KVX.hvl");
+    EXPECT_EQ(own.checksum, nullptr);
+    for (uint32_t i = 0; i < files.size(); ++i) {
+        const PackedFile& file = files[i];
+        const uint32_t j = i + 1;
+        EXPECT_EQ(std::string(list.records[i].path), file.storedPath) << i;
+        EXPECT_EQ(std::string(EntryName(index, j)), LastComponentOf(file.storedPath)) << i;
+        EXPECT_EQ(EntrySize(index, j), file.data.size()) << i;
+        const RecordMatch match = LookUpRecord(list, EntryName(index, j));
+        ASSERT_NE(match.checksum, nullptr) << i;
+        EXPECT_EQ(match.installName, list.records[i].path) << i;
+        const Bytes expected(match.checksum, match.checksum + CHECKSUM_SIZE);
+        EXPECT_EQ(expected, ChecksumOf(file.data)) << i;
+        EXPECT_EQ(EntryChecksum(image, index, j), expected) << i;
+    }
+    const uint32_t last = index.count - 1;
+    EXPECT_EQ(image.Size(), EntryPosition(index, last) + EntrySize(index, last)) << "nothing after the last entry";
+}
+
+TEST(PackerUnderWine, LongIndexReadsBackThroughTheUpdater) { BuildAndReadBack(false); }
+TEST(PackerUnderWine, ShortIndexReadsBackThroughTheUpdater) { BuildAndReadBack(true); }
+
+TEST(PackerUnderWine, RefusalLeavesNoFiles) {
+    TempFolder folder("packno");
+    BuildOptions options;
+    options.stub = folder / "stub.exe";
+    options.out = folder / "patch.exe";
+    ASSERT_TRUE(WriteWholeFile(options.stub, Content(100, 1)));
+    ASSERT_TRUE(WriteWholeFile(folder / "a.arc", Content(100, 2)));
+    options.inputs.push_back({folder / "a.arc", "..\\a.arc", true});
+    EXPECT_FALSE(BuildPatch(options).ok);
+    options.inputs[0] = {folder / "a.arc", "A.arc", true};
+    options.inputs.push_back({folder / "a.arc", "sub/a.ARC", true});
+    EXPECT_FALSE(BuildPatch(options).ok);
+    EXPECT_FALSE(FileExists(options.out));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder / "*.tmp").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left";
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+// The packer's case folding must agree with the updater's lower-casing on
+// every character of code page 932, or it would let through names the
+// updater confuses (or refuse names it tells apart).
+TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
+    ASSERT_EQ(GetACP(), 932u);
+    std::vector<std::string> characters;
+    for (int b = 0x01; b <= 0xFF; ++b) {
+        if (!IsCp932LeadByte(static_cast<unsigned char>(b))) characters.push_back(std::string(1, static_cast<char>(b)));
+    }
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!IsCp932LeadByte(static_cast<unsigned char>(lead))) continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail == 0x7F) continue;
+            characters.push_back({static_cast<char>(lead), static_cast<char>(trail)});
+        }
+    }
+    int compared = 0;
+    for (const std::string& character : characters) {
+        std::u32string folded;
+        if (!FoldedKey(character, folded)) continue;
+        char lowered[8] = {};
+        std::memcpy(lowered, character.data(), character.size());
+        LowerCaseMultibyte(lowered);
+        std::u32string updater;
+        ASSERT_TRUE(Cp932CodePoints(lowered, updater)) << std::hex << int(uint8_t(character[0]));
+        EXPECT_EQ(folded, updater) << "character " << std::hex << int(uint8_t(character[0])) << " "
+                                   << (character.size() > 1 ? int(uint8_t(character[1])) : 0);
+        ++compared;
+    }
+    EXPECT_GT(compared, 7000);
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+#include "pack_files.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+constexpr uint64_t MEBIBYTE = 1u << 20;
+
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+    return wide;
+}
+
+int CreateExclusive(const std::string& path) {
+    return _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+FILE* StreamOf(int descriptor) { return _fdopen(descriptor, "wb"); }
+int ProcessId() { return _getpid(); }
+#else
+// Permissions as any newly created file gets them, subject to the umask.
+constexpr mode_t NEW_FILE_MODE = 0666;
+
+int CreateExclusive(const std::string& path) {
+    return open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, NEW_FILE_MODE);
+}
+
+FILE* StreamOf(int descriptor) { return fdopen(descriptor, "wb"); }
+int ProcessId() { return static_cast<int>(getpid()); }
+#endif
+
+}  // namespace
+
+File OpenForReading(const std::string& path) {
+#ifdef _WIN32
+    return File(_wfopen(Wide(path).c_str(), L"rb"));
+#else
+    return File(std::fopen(path.c_str(), "rb"));
+#endif
+}
+
+bool StatFile(const std::string& path, uint64_t& size, bool& regular) {
+#ifdef _WIN32
+    struct _stat64 status;
+    if (_wstat64(Wide(path).c_str(), &status) != 0) return false;
+#else
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+#endif
+    regular = (status.st_mode & S_IFMT) == S_IFREG;
+    size = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+bool SeekTo(FILE* file, uint64_t position) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<__int64>(position), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
+File CreateTempBeside(const std::string& target, std::string& tempPath) {
+    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
+        tempPath = target + "." + std::to_string(ProcessId()) + "-" + std::to_string(attempt) + ".tmp";
+        const int descriptor = CreateExclusive(tempPath);
+        if (descriptor < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        FILE* stream = StreamOf(descriptor);
+        if (stream) return File(stream);
+#ifdef _WIN32
+        _close(descriptor);
+#else
+        close(descriptor);
+#endif
+        RemoveFile(tempPath);
+        break;
+    }
+    tempPath.clear();
+    return File();
+}
+
+bool MoveOnto(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+void RemoveFile(const std::string& path) {
+#ifdef _WIN32
+    DeleteFileW(Wide(path).c_str());
+#else
+    unlink(path.c_str());
+#endif
+}
+
+bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error) {
+    File file = OpenForReading(path);
+    if (!file) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return false;
+    }
+    std::vector<uint8_t> buffer(PACK_CHUNK_SIZE);
+    RunningChecksum state{};
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) Update(state, buffer.data(), got);
+    if (std::ferror(file.get())) {
+        error = path + ": read failed";
+        return false;
+    }
+    StoreChecksum(state, checksum);
+    return true;
+}
+
+std::string ChecksumHex(const uint8_t checksum[8]) {
+    char hex[2 * 8 + 1];
+    for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", checksum[i]);
+    return hex;
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void AdvanceProgress(Progress& progress, uint64_t bytes) {
+    progress.done += bytes;
+    if (!progress.enabled || progress.total == 0) return;
+    const int percent = static_cast<int>(progress.done * 100 / progress.total);
+    if (percent == progress.shownPercent) return;
+    progress.shownPercent = percent;
+    std::fprintf(stderr, "\rsundrift-pack: %3d%% (%llu of %llu MiB)", percent,
+                 static_cast<unsigned long long>(progress.done / MEBIBYTE),
+                 static_cast<unsigned long long>(progress.total / MEBIBYTE));
+    std::fflush(stderr);
+}
+
+void EndProgress(Progress& progress) {
+    if (progress.enabled && progress.shownPercent >= 0) std::fputc('\n', stderr);
+    progress.shownPercent = -1;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Files for the packer on both platforms. Paths are UTF-8 everywhere; on
+// Windows they are opened through the wide calls.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "package/running_checksum.h"
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Data are copied and checksummed through buffers of this size.
+constexpr size_t PACK_CHUNK_SIZE = 1u << 20;
+
+File OpenForReading(const std::string& path);
+
+// False when `path` cannot be examined; `regular` tells a plain file from
+// folders and devices.
+bool StatFile(const std::string& path, uint64_t& size, bool& regular);
+
+bool SeekTo(FILE* file, uint64_t position);
+
+// A new file beside `target`, named after it, that did not exist before.
+File CreateTempBeside(const std::string& target, std::string& tempPath);
+
+// Moves `from` onto `to`, replacing what stood there.
+bool MoveOnto(const std::string& from, const std::string& to);
+void RemoveFile(const std::string& path);
+
+// Streams the whole file through the checksum. False on any read failure.
+bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error);
+
+// Sixteen hex digits of the stored byte order.
+std::string ChecksumHex(const uint8_t checksum[8]);
+
+// A one-line progress report on stderr, used only when stderr is a terminal.
+struct Progress {
+    bool enabled = false;
+    uint64_t total = 0;
+    uint64_t done = 0;
+    int shownPercent = -1;
+};
+bool StderrIsTerminal();
+void AdvanceProgress(Progress& progress, uint64_t bytes);
+void EndProgress(Progress& progress);

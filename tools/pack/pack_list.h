@@ -1,0 +1,31 @@
+#pragma once
+// The hash-value list as the packer reads, merges and writes it, and the
+// record lookup as the updater performs it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/package_format.h"
+
+using ByteVector = std::vector<uint8_t>;
+
+// The record's path up to its terminator, or all 56 bytes when it has none.
+std::string RecordPath(const HashValueRecord& record);
+bool RecordTerminated(const HashValueRecord& record);
+
+// A record holding `sjisPath` (at most 55 bytes) and a zero checksum.
+HashValueRecord MakeRecord(const std::string& sjisPath);
+
+// Parses a whole list file: magic, then exactly `count` records. False, with
+// the reason in `why`, for anything else.
+bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<HashValueRecord>& records,
+               std::string& why);
+
+ByteVector ListBytes(uint32_t reserved, const std::vector<HashValueRecord>& records);
+
+// The comparison key of a name: its last component, lower-cased as the updater does.
+bool ComponentKey(const std::string& sjis, std::u32string& key);
+
+// The first record, in list order, whose last component equals the entry
+// name ignoring case; -1 when none does. Unterminated paths never match.
+int FindRecord(const std::vector<HashValueRecord>& records, const std::string& entryName);

@@ -1,0 +1,160 @@
+#include "pack_text.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <cerrno>
+#endif
+
+namespace {
+
+constexpr unsigned SJIS_CODE_PAGE = 932;
+
+#ifdef _WIN32
+
+bool WideFromCodePage(unsigned codePage, const std::string& in, std::wstring& out) {
+    out.clear();
+    if (in.empty()) return true;
+    const int length = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()),
+                                           nullptr, 0);
+    if (length <= 0) return false;
+    out.resize(static_cast<size_t>(length));
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()), &out[0],
+                               length) == length;
+}
+
+bool NarrowFromWide(unsigned codePage, const std::wstring& in, std::string& out) {
+    out.clear();
+    if (in.empty()) return true;
+    // Best-fit stand-ins and the default character are refusals, never output.
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultPointer = codePage == CP_UTF8 ? nullptr : &usedDefault;
+    const int size = static_cast<int>(in.size());
+    const int length = WideCharToMultiByte(codePage, flags, in.data(), size, nullptr, 0, nullptr, usedDefaultPointer);
+    if (length <= 0 || usedDefault) return false;
+    out.resize(static_cast<size_t>(length));
+    return WideCharToMultiByte(codePage, flags, in.data(), size, &out[0], length, nullptr, usedDefaultPointer) ==
+               length &&
+           !usedDefault;
+}
+
+bool SjisFromUtf8(const std::string& utf8, std::string& sjis) {
+    std::wstring wide;
+    return WideFromCodePage(CP_UTF8, utf8, wide) && NarrowFromWide(SJIS_CODE_PAGE, wide, sjis);
+}
+
+bool Utf8FromSjis(const std::string& sjis, std::string& utf8) {
+    std::wstring wide;
+    return WideFromCodePage(SJIS_CODE_PAGE, sjis, wide) && NarrowFromWide(CP_UTF8, wide, utf8);
+}
+
+// Code page 932 has no characters outside the basic plane, so no surrogates to join.
+bool CodePointsOf(const std::string& sjis, std::u32string& out) {
+    std::wstring wide;
+    if (!WideFromCodePage(SJIS_CODE_PAGE, sjis, wide)) return false;
+    out.assign(wide.begin(), wide.end());
+    return true;
+}
+
+#else
+
+// One iconv conversion of a whole string; false on any invalid or unmappable input.
+bool Convert(const char* from, const char* to, const std::string& in, std::string& out) {
+    out.clear();
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string buffer(in.size() * 4 + 16, '\0');
+    char* source = const_cast<char*>(in.data());
+    size_t sourceLeft = in.size();
+    char* target = &buffer[0];
+    size_t targetLeft = buffer.size();
+    const size_t converted = iconv(cd, &source, &sourceLeft, &target, &targetLeft);
+    const bool flushed = converted != static_cast<size_t>(-1) &&
+                         iconv(cd, nullptr, nullptr, &target, &targetLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    // A positive count means irreversible conversions took place.
+    if (!flushed || converted != 0 || sourceLeft != 0) return false;
+    buffer.resize(buffer.size() - targetLeft);
+    out = std::move(buffer);
+    return true;
+}
+
+bool SjisFromUtf8(const std::string& utf8, std::string& sjis) {
+    return Convert("UTF-8", "CP932", utf8, sjis);
+}
+
+bool Utf8FromSjis(const std::string& sjis, std::string& utf8) {
+    return Convert("CP932", "UTF-8", sjis, utf8);
+}
+
+bool CodePointsOf(const std::string& sjis, std::u32string& out) {
+    std::string utf32;
+    if (!Convert("CP932", "UTF-32LE", sjis, utf32)) return false;
+    out.clear();
+    for (size_t i = 0; i + 4 <= utf32.size(); i += 4) {
+        const auto byte = [&](size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(utf32[i + k])); };
+        out.push_back(byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+    }
+    return true;
+}
+
+#endif
+
+// Lower-case partners of the capitals that code page 932 holds.
+char32_t FoldCodePoint(char32_t c) {
+    if (c >= U'A' && c <= U'Z') return c + 0x20;
+    if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;                // full-width Latin
+    if (c >= 0x0391 && c <= 0x03A9 && c != 0x03A2) return c + 0x20;  // Greek
+    if (c >= 0x0410 && c <= 0x042F) return c + 0x20;                // Cyrillic
+    if (c >= 0x0400 && c <= 0x040F) return c + 0x50;                // Cyrillic Ё and kin
+    if (c >= 0x2160 && c <= 0x216F) return c + 0x10;                // Roman numerals
+    return c;
+}
+
+}  // namespace
+
+bool IsCp932LeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool Utf8ToCp932(const std::string& utf8, std::string& sjis) {
+    // The way back must give the same text: this refuses one-way mappings.
+    std::string back;
+    return SjisFromUtf8(utf8, sjis) && Utf8FromSjis(sjis, back) && back == utf8;
+}
+
+bool Cp932ToUtf8(const std::string& sjis, std::string& utf8) {
+    return Utf8FromSjis(sjis, utf8);
+}
+
+std::string DisplayName(const std::string& sjis) {
+    std::string utf8;
+    if (Cp932ToUtf8(sjis, utf8)) return utf8;
+    std::string shown;
+    for (unsigned char c : sjis) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            shown += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            shown += escaped;
+        }
+    }
+    return shown;
+}
+
+bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints) {
+    return CodePointsOf(sjis, codePoints);
+}
+
+bool FoldedKey(const std::string& sjis, std::u32string& key) {
+    if (!CodePointsOf(sjis, key)) return false;
+    for (char32_t& c : key) c = FoldCodePoint(c);
+    return true;
+}

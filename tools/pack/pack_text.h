@@ -1,0 +1,25 @@
+#pragma once
+// Names as the packer handles them: UTF-8 on the command line, Shift-JIS
+// (code page 932) in the package, and a case-folded form for comparisons
+// that agrees with the updater's lower-casing under code page 932.
+#include <string>
+
+// Strict UTF-8 to code page 932: false when any character has no exact
+// Shift-JIS form (best-fit and one-way mappings such as the yen sign count as none).
+bool Utf8ToCp932(const std::string& utf8, std::string& sjis);
+
+// Strict code page 932 to UTF-8: false on bytes that are not Shift-JIS.
+bool Cp932ToUtf8(const std::string& sjis, std::string& utf8);
+
+// For display: the UTF-8 form, or the bytes with anything undecodable as \xNN.
+std::string DisplayName(const std::string& sjis);
+
+// The code points of Shift-JIS text; false on bytes that are not Shift-JIS.
+bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints);
+
+// The text lower-cased as the updater does under code page 932 (ASCII,
+// full-width Latin, Greek, Cyrillic, Roman numerals), as code points.
+// False when the bytes are not Shift-JIS: such a name matches nothing.
+bool FoldedKey(const std::string& sjis, std::u32string& key);
+
+bool IsCp932LeadByte(unsigned char byte);
