@@ -1,0 +1,38 @@
+// Which message, with which icon, each result of the run gets.
+#include "entry/outcome.h"
+
+#include <gtest/gtest.h>
+
+#include "ui/texts.h"
+
+namespace {
+
+TEST(Outcome, ResultsWithAMessage) {
+    struct Case {
+        UpdateResult result;
+        const char* text;
+        UINT icon;
+    };
+    const Case cases[] = {
+        {UPDATE_OK, TEXT_SUCCESS, MB_ICONINFORMATION},
+        {UPDATE_E_CORRUPT, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
+        {UPDATE_E_TOO_MANY_ENTRIES, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
+        {0x80000003, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
+        {UPDATE_E_IO, TEXT_OTHER_FAILURE, MB_ICONWARNING},
+        {UPDATE_E_UNINSTALL_LIST, TEXT_UNINSTALL_LIST_FAILURE, MB_ICONWARNING},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = OutcomeOf(c.result);
+        ASSERT_NE(outcome.text, nullptr) << std::hex << c.result;
+        EXPECT_STREQ(outcome.text, c.text) << std::hex << c.result;
+        EXPECT_EQ(outcome.icon, c.icon) << std::hex << c.result;
+    }
+}
+
+TEST(Outcome, CancelCloseAndUnknownValuesShowNothing) {
+    const UpdateResult silent[] = {UPDATE_E_CANCELLED, UPDATE_E_ABORTED, 0x80000000, 0x80000008,
+                                   1,                  0x7FFFFFFF,       0xFFFFFFFF};
+    for (UpdateResult result : silent) EXPECT_EQ(OutcomeOf(result).text, nullptr) << std::hex << result;
+}
+
+}  // namespace
