@@ -3,12 +3,9 @@
 // program: its question is answered Yes and its success box OK, the way a user
 // would, and timed from the answer to the success box. The plain copier shows
 // the same boxes and is timed the same way; it also runs without any dialog.
-// The copier runs twice with the dialog: as built, reading patch.exe, and as
-// copier-patch.exe, the copier with the same package appended by the packer,
-// reading itself, so that it is started from a file as large as the patch.
 // Best of several runs.
 //   update_bench BENCH_FOLDER [REPETITIONS]
-// BENCH_FOLDER holds patch.exe and copier-patch.exe; BENCH_FOLDER\game becomes
+// BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
 // the install folder the registry names. plain_copier.exe is found beside this program.
 #include <windows.h>
 
@@ -23,7 +20,7 @@
 
 namespace {
 
-constexpr int DEFAULT_REPETITIONS = 7;
+constexpr int DEFAULT_REPETITIONS = 9;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
@@ -178,7 +175,7 @@ std::string OwnFolder() {
 }
 
 struct Best {
-    RunTimes update, copier, packedCopier, bare;
+    RunTimes update, copier, bare;
 };
 
 void KeepLower(double& best, double value) {
@@ -210,7 +207,6 @@ int main(int argc, char** argv) {
     const std::string patch = std::string(argv[1]) + "\\patch.exe";
     const std::string game = std::string(argv[1]) + "\\game";
     const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
-    const std::string packedCopier = std::string(argv[1]) + "\\copier-patch.exe";
     const std::string copier = OwnFolder() + "\\plain_copier.exe";
     if (!bench::FreshInstallFolder(game) || !RegisterInstallFolder(game)) {
         std::fprintf(stderr, "update_bench: cannot prepare %s\n", game.c_str());
@@ -226,15 +222,13 @@ int main(int argc, char** argv) {
     for (int i = 0; i < repetitions; ++i) {
         const RunTimes update = RunUpdater(patch);
         const RunTimes copy = RunCopier(copier, patch, game, timeFile, true);
-        const RunTimes packedCopy = RunCopier(packedCopier, packedCopier, game, timeFile, true);
         const RunTimes bare = RunCopier(copier, patch, game, timeFile, false);
-        if (!update.ok || !copy.ok || !packedCopy.ok || !bare.ok) {
+        if (!update.ok || !copy.ok || !bare.ok) {
             std::fprintf(stderr, "update_bench: the %s failed\n", !update.ok ? "update" : "plain copy");
             return 1;
         }
         KeepLower(best.update, update);
         KeepLower(best.copier, copy);
-        KeepLower(best.packedCopier, packedCopy);
         KeepLower(best.bare, bare);
     }
     DeleteFileA(timeFile.c_str());
@@ -247,18 +241,12 @@ int main(int argc, char** argv) {
     Row("plain copy, dialog: consent to success box", best.copier.consentToSuccess, note);
     Row("plain copy, dialog: process start to exit", best.copier.startToExit, note);
     Row("plain copy, dialog: dialog created to ended", best.copier.inProcess, "measured by the copier");
-    Row("packed plain copy: consent to success box", best.packedCopier.consentToSuccess,
-        "the copier run from a file of the patch's size");
-    Row("packed plain copy: process start to exit", best.packedCopier.startToExit, note);
-    Row("packed plain copy: dialog created to ended", best.packedCopier.inProcess, "measured by the copier");
     Row("plain copy, no dialog: process start to exit", best.bare.startToExit, note);
     Row("plain copy, no dialog: copy alone", best.bare.inProcess, "measured by the copier");
     Ratio("update / plain copy", best.update.consentToSuccess / best.copier.consentToSuccess,
           "consent to success box, both");
     Ratio("update / plain copy, processes", best.update.startToExit / best.copier.startToExit,
           "process start to exit, both");
-    Ratio("update / packed plain copy", best.update.consentToSuccess / best.packedCopier.consentToSuccess,
-          "consent to success box, both");
     std::printf("%-*s %8.0f %%     of the plain copy with dialog (dialog to end)\n", bench::WHAT_WIDTH,
                 "dialog share of the plain copy", 100 * (1 - best.bare.inProcess / best.copier.inProcess));
     return 0;
