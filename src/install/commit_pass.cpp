@@ -4,6 +4,7 @@
 #include <new>
 
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
 #include "package/hash_value_list.h"
@@ -11,21 +12,22 @@
 
 namespace {
 
-// Renames "<name>.tmp" onto "<name>". A name that could lead outside the folder
-// or does not fit a path is a failed rename.
+// Renames "<name>.tmp" onto "<name>". A name that could lead outside the folder,
+// runs through a linked folder or does not fit a path is a failed rename.
 bool MoveIntoPlace(const char* folder, const char* name) {
     char temporaryPath[MAX_PATH];
     char finalPath[MAX_PATH];
-    if (!IsContainedName(name) || !FormatTemporaryPath(temporaryPath, folder, name) ||
-        !FormatInstallPath(finalPath, folder, name)) {
+    if (!IsContainedName(name) || PassesThroughLinkedFolder(folder, name) ||
+        !FormatTemporaryPath(temporaryPath, folder, name) || !FormatInstallPath(finalPath, folder, name)) {
         return false;
     }
     if (MoveFileExA(temporaryPath, finalPath, MOVEFILE_REPLACE_EXISTING)) return true;
     // A read-only target refuses the rename: clear its attributes and try once
-    // more. Not done up front, since through a link planted at the name the reset
-    // would reach the file it points to, which the rename itself never touches.
-    SetFileAttributesA(finalPath, FILE_ATTRIBUTE_NORMAL);
-    return MoveFileExA(temporaryPath, finalPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    // more. Not done up front, and only for a plain file, since through a link
+    // planted at the name the reset would reach what it points to, which the
+    // rename itself never touches.
+    return ClearAttributesOfPlainFile(finalPath) &&
+           MoveFileExA(temporaryPath, finalPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 // Reads the header and every record it announces. False, before allocating,

@@ -1,23 +1,20 @@
 #include "install/list_file.h"
 
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 
 namespace {
-
-constexpr uint64_t LARGEST_LIST_SIZE = 0xFFFFFFFF;
 
 bool IsReadOnly(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-bool WriteScratch(const char* scratchPath, const void* head, uint32_t headLength, const void* rest,
-                  uint32_t restLength) {
-    FileHandle scratch;
-    if (!CreateFreshFile(scratch, scratchPath)) return false;
-    if (scratch.Write(head, headLength) != headLength) return false;
-    if (restLength > 0 && scratch.Write(rest, restLength) != restLength) return false;
-    return FlushFileBuffers(scratch.Native()) != FALSE;
+bool WriteAndFlush(FileHandle& file, const void* head, uint32_t headLength, const void* rest,
+                   uint32_t restLength) {
+    if (file.Write(head, headLength) != headLength) return false;
+    if (restLength > 0 && file.Write(rest, restLength) != restLength) return false;
+    return FlushFileBuffers(file.Native()) != FALSE;
 }
 
 }  // namespace
@@ -25,8 +22,8 @@ bool WriteScratch(const char* scratchPath, const void* head, uint32_t headLength
 bool OpenListFile(FileHandle& file, const char* path, uint32_t& size) {
     if (!file.OpenRead(path)) return false;
     LARGE_INTEGER fileSize;
-    if (GetFileType(file.Native()) != FILE_TYPE_DISK || !GetFileSizeEx(file.Native(), &fileSize) ||
-        fileSize.QuadPart < 0 || static_cast<uint64_t>(fileSize.QuadPart) > LARGEST_LIST_SIZE) {
+    if (!IsPlainFileAt(file, path) || !GetFileSizeEx(file.Native(), &fileSize) || fileSize.QuadPart < 0 ||
+        fileSize.QuadPart > LARGEST_LIST_SIZE) {
         file.Close();
         return false;
     }
@@ -37,10 +34,12 @@ bool OpenListFile(FileHandle& file, const char* path, uint32_t& size) {
 bool ReplaceListFile(const char* listPath, const char* scratchPath, const void* head, uint32_t headLength,
                      const void* rest, uint32_t restLength) {
     if (IsReadOnly(listPath)) return false;
-    if (!WriteScratch(scratchPath, head, headLength, rest, restLength) ||
-        !MoveFileExA(scratchPath, listPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(scratchPath);
-        return false;
-    }
-    return true;
+    FileHandle scratch;
+    FileIdentity scratchIdentity;
+    if (!CreateFreshFile(scratch, scratchPath, scratchIdentity)) return false;
+    const bool written = WriteAndFlush(scratch, head, headLength, rest, restLength);
+    scratch.Close();
+    if (written && MoveFileExA(scratchPath, listPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DeleteOwnFile(scratchPath, scratchIdentity);
+    return false;
 }

@@ -4,9 +4,14 @@
 
 #include "io/file_handle.h"
 
-// Opens `path` for reading when it is a regular disk file under 4 GiB and gives
-// its size. A device, a pipe or a larger file is refused (false), so a link
-// planted at the list's name can neither hang the reader nor fake a small size.
+// The lists of a game of a few dozen files take a few KiB.
+constexpr uint32_t LARGEST_LIST_SIZE = 0x100000;
+
+// Opens `path` for reading when it is a plain file (see IsPlainFileAt) of at
+// most LARGEST_LIST_SIZE bytes and gives its size. A device, a pipe, a larger
+// file or anything reached through a link or a further name is refused
+// (false): a list planted that way can neither hang the reader, nor make it
+// allocate much, nor have a file the user may not read copied into the folder.
 bool OpenListFile(FileHandle& file, const char* path, uint32_t& size);
 
 // Replaces the list at `listPath` with `head` followed by `rest`. The bytes go to

@@ -11,6 +11,7 @@
 
 #include "install/commit_pass.h"
 #include "install/install_paths.h"
+#include "install/link_guard.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/lower_case.h"
@@ -42,6 +43,9 @@ struct RunState {
     // count + 1 slots, the last always null; each points into `index` or `list`.
     std::unique_ptr<const char*[]> installNames;
     std::unique_ptr<uint8_t[]> copyBuffer;
+    // The temporary files this run created; only these are ever deleted.
+    bool temporaryCreated[PACKAGE_MAX_ENTRIES] = {};
+    FileIdentity temporaryIdentity[PACKAGE_MAX_ENTRIES];
     char work[MAX_PATH] = {};
     uint32_t entriesDone = 0;
     UpdateResult result = UPDATE_E_CORRUPT;
@@ -120,9 +124,15 @@ bool ShowStatus(RunState& run, const char* installName) {
     return true;
 }
 
-bool CreateTemporaryFile(RunState& run, const char* installName, FileHandle& temporary) {
-    return FormatTemporaryPath(run.work, run.installFolder, installName) &&
-           CreateFreshFile(temporary, run.work);
+// A folder on the way that is a link or junction would carry the file elsewhere.
+bool CreateTemporaryFile(RunState& run, uint32_t i, const char* installName, FileHandle& temporary) {
+    if (PassesThroughLinkedFolder(run.installFolder, installName) ||
+        !FormatTemporaryPath(run.work, run.installFolder, installName) ||
+        !CreateFreshFile(temporary, run.work, run.temporaryIdentity[i])) {
+        return false;
+    }
+    run.temporaryCreated[i] = true;
+    return true;
 }
 
 // Copies `size` bytes from the image's position into `temporary`, feeding the
@@ -172,7 +182,7 @@ bool ExtractEntry(RunState& run, uint32_t i) {
     if (!PumpAndNoteQuit()) return false;
 
     FileHandle temporary;
-    if (!CreateTemporaryFile(run, match.installName, temporary)) {
+    if (!CreateTemporaryFile(run, i, match.installName, temporary)) {
         run.result = UPDATE_E_IO;
         return false;
     }
@@ -201,13 +211,21 @@ bool CommitAllowed(const RunState& run) {
     return run.entriesDone == run.index.count && !StopRequested();
 }
 
-// Every recorded name's temporary path; after a full commit none is left to delete.
+// The temporary path of every recorded name; after a full commit none is left.
+// A file this run created is deleted only while it is still that file; any
+// other name there (a stale file of an earlier run, a planted link) is removed
+// as a name, as deleting it could delete what it points to.
 void DeleteTemporaryFiles(const RunState& run) {
     if (!run.installNames) return;
     for (uint32_t j = 0; j < run.index.count; ++j) {
+        const char* name = run.installNames[j];
         char path[MAX_PATH];
-        if (run.installNames[j] && FormatTemporaryPath(path, run.installFolder, run.installNames[j])) {
-            DeleteFileA(path);
+        if (!name || !FormatTemporaryPath(path, run.installFolder, name)) continue;
+        if (run.temporaryCreated[j]) {
+            DeleteOwnFile(path, run.temporaryIdentity[j]);
+        } else if (!PassesThroughLinkedFolder(run.installFolder, name) &&
+                   GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            RemoveName(path);
         }
     }
 }

@@ -5,22 +5,33 @@ constexpr DWORD OPEN_FLAGS = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;
 constexpr uint32_t MAX_SEEK_POSITION = 0x7FFFFFFF;
 }
 
-bool FileHandle::Open(const char* path, DWORD access, DWORD share, DWORD disposition) {
+bool FileHandle::Open(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     if (IsOpen()) return false;
-    handle = CreateFileA(path, access, share, nullptr, disposition, OPEN_FLAGS, nullptr);
+    handle = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
     return IsOpen();
 }
 
 bool FileHandle::OpenRead(const char* path) {
-    return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    return Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, OPEN_FLAGS);
 }
 
 bool FileHandle::CreateWrite(const char* path) {
-    return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    return Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS, OPEN_FLAGS);
 }
 
 bool FileHandle::CreateNew(const char* path) {
-    return Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+    // Reading the attributes lets the creator check where the new file landed.
+    return Open(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, CREATE_NEW, OPEN_FLAGS);
+}
+
+bool FileHandle::OpenToChange(const char* path) {
+    return Open(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING,
+                FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+bool FileHandle::OpenFolder(const char* path) {
+    return Open(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 uint32_t FileHandle::Read(void* buffer, uint32_t length) {

@@ -16,6 +16,11 @@ public:
     bool CreateWrite(const char* path);
     // Like CreateWrite, but fails when anything already stands at `path`.
     bool CreateNew(const char* path);
+    // Opens `path` unshared to read or change its attributes or delete it; where
+    // the system allows, a link is opened as the link, not what it points to.
+    bool OpenToChange(const char* path);
+    // Opens a folder only to ask where it really is.
+    bool OpenFolder(const char* path);
 
     // Bytes transferred, 0 on failure; a single system call, never completed in a loop.
     uint32_t Read(void* buffer, uint32_t length);
@@ -31,7 +36,7 @@ public:
     HANDLE Native() const { return handle; }
 
 private:
-    bool Open(const char* path, DWORD access, DWORD share, DWORD disposition);
+    bool Open(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
 
     HANDLE handle = INVALID_HANDLE_VALUE;
 };

@@ -60,7 +60,8 @@ TEST(InstallPaths, CreateFreshFileReplacesAStaleReadOnlyHiddenFile) {
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
 
     FileHandle file;
-    ASSERT_TRUE(CreateFreshFile(file, path.c_str()));
+    FileIdentity identity;
+    ASSERT_TRUE(CreateFreshFile(file, path.c_str(), identity));
     ASSERT_EQ(file.Write("new", 3), 3u);
     file.Close();
 
@@ -73,13 +74,14 @@ TEST(InstallPaths, CreateFreshFileReplacesAStaleReadOnlyHiddenFile) {
 TEST(InstallPaths, CreateFreshFileFailsWhereNoFileCanBeMade) {
     TempFolder folder("paths");
     FileHandle file;
-    EXPECT_FALSE(CreateFreshFile(file, (folder / "missing\\a.arc.tmp").c_str()));
+    FileIdentity identity;
+    EXPECT_FALSE(CreateFreshFile(file, (folder / "missing\\a.arc.tmp").c_str(), identity));
     EXPECT_FALSE(file.IsOpen());
 
     // A folder of that name is not removed, and no file is made in its place.
     ASSERT_TRUE(CreateDirectoryA((folder / "d.tmp").c_str(), nullptr));
     ASSERT_TRUE(WriteWholeFile(folder / "d.tmp\\keep", std::string("kept")));
-    EXPECT_FALSE(CreateFreshFile(file, (folder / "d.tmp").c_str()));
+    EXPECT_FALSE(CreateFreshFile(file, (folder / "d.tmp").c_str(), identity));
     EXPECT_EQ(ReadWholeFile(folder / "d.tmp\\keep"), BytesOf("kept"));
 }
 
@@ -92,7 +94,8 @@ TEST(InstallPaths, CreateFreshFileNeverWritesThroughAHardLink) {
         GTEST_SKIP() << "hard links cannot be made here (error " << GetLastError() << ")";
     }
     FileHandle file;
-    ASSERT_TRUE(CreateFreshFile(file, planted.c_str()));
+    FileIdentity identity;
+    ASSERT_TRUE(CreateFreshFile(file, planted.c_str(), identity));
     ASSERT_EQ(file.Write("attack", 6), 6u);
     file.Close();
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));

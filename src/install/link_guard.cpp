@@ -1,0 +1,133 @@
+#include "install/link_guard.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "package/lower_case.h"
+
+namespace {
+
+// A final path carries a "\\?\" prefix and long names where the path had short ones.
+constexpr DWORD FINAL_PATH_SIZE = 4 * MAX_PATH;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsLeadByte(const char* p) { return IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0'; }
+
+// The last component of `path`; `path` itself when it has no separator.
+const char* LeafOf(const char* path) {
+    const char* leaf = path;
+    for (const char* p = path; *p != '\0';) {
+        if (IsLeadByte(p)) {
+            p += 2;
+            continue;
+        }
+        if (IsSeparator(*p)) leaf = p + 1;
+        ++p;
+    }
+    return leaf;
+}
+
+// False when the final path does not fit.
+bool FinalPathOf(const FileHandle& file, char (&out)[FINAL_PATH_SIZE], DWORD& length) {
+    length = GetFinalPathNameByHandleA(file.Native(), out, FINAL_PATH_SIZE, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length != 0 && length < FINAL_PATH_SIZE;
+}
+
+// A drive's root is the one final path that ends in its separator; ':' is
+// never a lead byte, so the '\' after it is a real separator.
+bool IsRootPath(const char* path, DWORD length) {
+    return length >= 2 && path[length - 2] == ':' && path[length - 1] == '\\';
+}
+
+// The final path names what was really opened. Wine follows a host link even
+// when asked not to and marks no reparse point on it, so a link shows only
+// here: the file's final path must be its folder's plus the name asked for.
+bool ReachedDirectly(const FileHandle& file, const char* path) {
+    const char* leaf = LeafOf(path);
+    if (leaf == path || *leaf == '\0') return false;
+    char folderPath[MAX_PATH];
+    const int folderLength = static_cast<int>(leaf - path) - 1;
+    const int written = std::snprintf(folderPath, sizeof folderPath, "%.*s\\.", folderLength, path);
+    if (written < 0 || written >= static_cast<int>(sizeof folderPath)) return false;
+    FileHandle folder;
+    if (!folder.OpenFolder(folderPath)) return false;
+
+    char folderFinal[FINAL_PATH_SIZE];
+    char fileFinal[FINAL_PATH_SIZE];
+    DWORD folderFinalLength = 0;
+    DWORD fileFinalLength = 0;
+    if (!FinalPathOf(folder, folderFinal, folderFinalLength) || !FinalPathOf(file, fileFinal, fileFinalLength)) {
+        return false;
+    }
+    if (std::strncmp(fileFinal, folderFinal, folderFinalLength) != 0) return false;
+    const char* rest = fileFinal + folderFinalLength;
+    if (!IsRootPath(folderFinal, folderFinalLength) && *rest++ != '\\') return false;
+    char loweredLeaf[MAX_PATH];
+    return LoweredCopy(leaf, loweredLeaf, sizeof loweredLeaf) && LoweredNameEquals(rest, loweredLeaf);
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+}  // namespace
+
+bool IdentifyFile(const FileHandle& file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file.Native(), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    return true;
+}
+
+bool IsPlainFileAt(const FileHandle& file, const char* path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(file.Native()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Native(), &info)) {
+        return false;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        return false;
+    }
+    return ReachedDirectly(file, path);
+}
+
+bool DeleteOwnFile(const char* path, const FileIdentity& identity) {
+    FileHandle file;
+    FileIdentity found;
+    if (!file.OpenToChange(path) || !IdentifyFile(file, found) || !SameFile(found, identity)) return false;
+    // Deleted through the handle: the name cannot be swapped for a link in between.
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file.Native(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+bool ClearAttributesOfPlainFile(const char* path) {
+    FileHandle file;
+    if (!file.OpenToChange(path) || !IsPlainFileAt(file, path)) return false;
+    FILE_BASIC_INFO basic = {};  // zero times are left as they are
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file.Native(), FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+bool PassesThroughLinkedFolder(const char* folder, const char* name) {
+    for (const char* p = name; *p != '\0';) {
+        if (IsLeadByte(p)) {
+            p += 2;
+            continue;
+        }
+        if (IsSeparator(*p)) {
+            char part[MAX_PATH];
+            const int length = std::snprintf(part, sizeof part, "%s\\%.*s", folder, static_cast<int>(p - name), name);
+            if (length < 0 || length >= static_cast<int>(sizeof part)) return true;
+            const DWORD attributes = GetFileAttributesA(part);
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                return true;
+            }
+        }
+        ++p;
+    }
+    return false;
+}

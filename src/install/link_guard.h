@@ -1,0 +1,32 @@
+#pragma once
+// Telling the install folder's own files from links, junctions and further
+// names planted in it, so that no change made there reaches anything outside.
+#include <windows.h>
+
+#include "io/file_handle.h"
+
+// Which file an open handle refers to, whatever name it was opened by.
+struct FileIdentity {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+};
+
+bool IdentifyFile(const FileHandle& file, FileIdentity& identity);
+
+// True when `file` is a regular disk file with no other name, opened at `path`
+// itself, not through a link standing at that name. Folders on the way are
+// PassesThroughLinkedFolder's to check.
+bool IsPlainFileAt(const FileHandle& file, const char* path);
+
+// Deletes the file at `path` only when it is the identified one. Anything else
+// standing there, a link and what it points to included, is left alone.
+bool DeleteOwnFile(const char* path, const FileIdentity& identity);
+
+// Gives the file at `path` FILE_ATTRIBUTE_NORMAL when it is a plain file; a
+// link, a folder, a device or a file with further names is left as it is.
+bool ClearAttributesOfPlainFile(const char* path);
+
+// True when a folder part of the relative `name` ("sub" of "sub\x.arc") under
+// `folder` is a link or a junction, is no folder, or cannot be looked at.
+bool PassesThroughLinkedFolder(const char* folder, const char* name);
