@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int DEFAULT_REPETITIONS = 7;
+constexpr int DEFAULT_REPETITIONS = 15;
 
 double EntryBytes(const std::string& patch) {
     FileHandle image;

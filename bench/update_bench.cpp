@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int DEFAULT_REPETITIONS = 9;
+constexpr int DEFAULT_REPETITIONS = 15;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
