@@ -15,6 +15,8 @@ namespace {
 
 constexpr int REPETITIONS = 7;
 constexpr size_t DEFAULT_MIB = 64;
+// Width of the "what" column, the same in every benchmark.
+constexpr int WHAT_WIDTH = 44;
 
 template <typename Work>
 double BestGigabytesPerSecond(size_t bytes, Work work) {
@@ -30,7 +32,7 @@ double BestGigabytesPerSecond(size_t bytes, Work work) {
 }
 
 void Row(const char* what, double rate, const char* note) {
-    std::printf("%-26s %8.2f GB/s  %s\n", what, rate, note);
+    std::printf("%-*s %8.2f GB/s  %s\n", WHAT_WIDTH, what, rate, note);
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ int main(int argc, char** argv) {
 
     char note[64];
     std::snprintf(note, sizeof note, "%zu MiB warm, best of %d", mib, REPETITIONS);
-    std::printf("# %-24s %8s\n", "what", "speed");
+    std::printf("# %-*s %8s\n", WHAT_WIDTH - 2, "what", "figure");
     Row("memcpy", BestGigabytesPerSecond(size, [&] { std::memcpy(target.data(), source.data(), size); }), note);
 
     RunningChecksum reference{};
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
         std::snprintf(what, sizeof what, "checksum %s%s", kernels[i].name,
                       &kernels[i] == &SelectedChecksumKernel() ? " (used)" : "");
         if (!kernels[i].supported()) {
-            std::printf("%-26s %8s       not supported here\n", what, "-");
+            std::printf("%-*s %8s       not supported here\n", WHAT_WIDTH, what, "-");
             continue;
         }
         RunningChecksum state{};

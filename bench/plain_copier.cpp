@@ -1,0 +1,70 @@
+// The plain copy as a program of its own, started like the updater:
+//   plain_copier PATCH.exe FOLDER TIME_FILE [--no-dialog]
+// asks the updater's question, shows its progress dialog, copies the patch's
+// entries into FOLDER with PlainCopy, destroys the dialog and shows the
+// updater's success box, so that it can be timed from outside exactly as the
+// updater is. TIME_FILE receives the seconds from before the dialog's creation
+// to after its end. With --no-dialog there are no boxes and no dialog either.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "plain_copy.h"
+#include "ui/monitor_list.h"
+#include "ui/progress_dialog.h"
+#include "ui/resource_ids.h"
+#include "ui/texts.h"
+
+namespace {
+
+double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Created, placed and shown as the updater shows it.
+HWND ShowProgressDialog() {
+    RegisterProgressBarClass();
+    progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                              ProgressDialogProc, 0);
+    if (!progressDialogHandle) return nullptr;
+    EnumerateMonitors();
+    SetWindowTextA(progressDialogHandle, TEXT_PROGRAM_TITLE);
+    CenterOnFirstMonitor(progressDialogHandle);
+    ShowWindow(progressDialogHandle, SW_SHOWNORMAL);
+    return progressDialogHandle;
+}
+
+void EndProgressDialog() {
+    if (progressDialogHandle) DestroyWindow(progressDialogHandle);
+    progressDialogHandle = nullptr;
+    FreeMonitorList();
+}
+
+constexpr UINT CONSENT_FLAGS = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
+
+bool WriteSeconds(const char* path, double seconds) {
+    FILE* out = std::fopen(path, "w");
+    if (!out) return false;
+    std::fprintf(out, "%.6f\n", seconds);
+    return std::fclose(out) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool withDialog = !(argc == 5 && std::strcmp(argv[4], "--no-dialog") == 0);
+    if (argc != 4 && withDialog) return 2;
+    if (withDialog && MessageBoxA(nullptr, TEXT_CONSENT, TEXT_PROGRAM_TITLE, CONSENT_FLAGS) != IDYES) return 5;
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    if (withDialog && !ShowProgressDialog()) return 3;
+    const bool copied = PlainCopy(argv[1], argv[2], ControlsOf(progressDialogHandle));
+    EndProgressDialog();
+    QueryPerformanceCounter(&end);
+    if (!copied) return 1;
+    if (withDialog) MessageBoxA(nullptr, TEXT_SUCCESS, TEXT_PROGRAM_TITLE, MB_OK | MB_ICONINFORMATION);
+    return WriteSeconds(argv[3], Seconds(start, end)) ? 0 : 4;
+}

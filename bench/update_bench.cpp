@@ -1,0 +1,253 @@
+// The whole update as a user sees it, next to the plain copy with the same
+// dialog, in the same run under the same Wine. The patch is started as a
+// program: its question is answered Yes and its success box OK, the way a user
+// would, and timed from the answer to the success box. The plain copier shows
+// the same boxes and is timed the same way; it also runs without any dialog.
+// Best of several runs.
+//   update_bench BENCH_FOLDER [REPETITIONS]
+// BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
+// the install folder the registry names. plain_copier.exe is found beside this program.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "bench_folders.h"
+#include "entry/program_names.h"
+#include "ui/texts.h"
+
+namespace {
+
+constexpr int DEFAULT_REPETITIONS = 15;
+// How often the program's windows are looked for; the same while the copier runs.
+constexpr DWORD POLL_MS = 5;
+constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
+constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
+constexpr char DIALOG_CLASS[] = "#32770";
+
+struct RunTimes {
+    bool ok = false;
+    double startToExit = 0;
+    double consentToSuccess = 0;  // not for the copier without dialog, which asks nothing
+    double inProcess = 0;         // the copier only: its own measure
+};
+
+struct Search {
+    DWORD processId;
+    std::set<HWND> found;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[16] = "";
+    if (owner == search->processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
+        std::string(name) == DIALOG_CLASS) {
+        search->found.insert(window);
+    }
+    return TRUE;
+}
+
+std::string BoxText(HWND window) {
+    HWND text = GetDlgItem(window, MESSAGE_BOX_TEXT_ID);
+    char buffer[512] = "";
+    if (text) GetWindowTextA(text, buffer, sizeof buffer);
+    return buffer;
+}
+
+void Click(HWND box, int id) {
+    if (HWND button = GetDlgItem(box, id)) PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+struct BoxAnswers {
+    double consentAt = 0;
+    double successAt = 0;
+    bool unexpected = false;
+};
+
+// Answers the consent question Yes and the success box OK; any other box is a failure.
+void AnswerNewBoxes(DWORD processId, std::set<HWND>& answered, BoxAnswers& answers) {
+    Search search{processId, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    for (HWND window : search.found) {
+        if (answered.count(window) || !GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) continue;
+        const double seen = bench::Now();
+        const std::string text = BoxText(window);
+        answered.insert(window);
+        if (text == TEXT_CONSENT) {
+            answers.consentAt = seen;
+            Click(window, IDYES);
+        } else {
+            if (text == TEXT_SUCCESS) {
+                answers.successAt = seen;
+            } else {
+                answers.unexpected = true;
+            }
+            Click(window, IDOK);
+        }
+    }
+    // A gone box's handle may come back for the next one.
+    for (auto it = answered.begin(); it != answered.end();) it = IsWindow(*it) ? std::next(it) : answered.erase(it);
+}
+
+// Starts `program`, answers its boxes while polling for them, and waits for its end.
+RunTimes RunProgram(const std::string& program, std::string commandLine) {
+    RunTimes times;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const double start = bench::Now();
+    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return times;
+    }
+    std::set<HWND> answered;
+    BoxAnswers answers;
+    bool ended = false;
+    while (!ended) {
+        ended = WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_OBJECT_0;
+        if (!ended) AnswerNewBoxes(process.dwProcessId, answered, answers);
+        if (bench::Now() - start > RUN_TIMEOUT_MS / 1000.0) {
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            break;
+        }
+    }
+    times.startToExit = bench::Now() - start;
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    times.ok = ended && code == 0 && !answers.unexpected;
+    if (answers.consentAt > 0 && answers.successAt > answers.consentAt) {
+        times.consentToSuccess = answers.successAt - answers.consentAt;
+    }
+    return times;
+}
+
+RunTimes RunUpdater(const std::string& patch) {
+    RunTimes times = RunProgram(patch, "\"" + patch + "\"");
+    times.ok = times.ok && times.consentToSuccess > 0;
+    return times;
+}
+
+double ReadSeconds(const std::string& path) {
+    double seconds = -1;
+    if (FILE* in = std::fopen(path.c_str(), "r")) {
+        if (std::fscanf(in, "%lf", &seconds) != 1) seconds = -1;
+        std::fclose(in);
+    }
+    return seconds;
+}
+
+RunTimes RunCopier(const std::string& copier, const std::string& patch, const std::string& folder,
+                   const std::string& timeFile, bool withDialog) {
+    DeleteFileA(timeFile.c_str());
+    std::string commandLine = "\"" + copier + "\" \"" + patch + "\" \"" + folder + "\" \"" + timeFile + "\"";
+    if (!withDialog) commandLine += " --no-dialog";
+    RunTimes times = RunProgram(copier, commandLine);
+    times.inProcess = ReadSeconds(timeFile);
+    times.ok = times.ok && times.inProcess > 0 && (!withDialog || times.consentToSuccess > 0);
+    return times;
+}
+
+bool RegisterInstallFolder(const std::string& folder) {
+    const std::string keyPath = std::string("Software\\") + PUBLISHER_NAME + "\\" + GAME_TITLE;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool set = RegSetValueExA(key, "InstalledFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                                    static_cast<DWORD>(folder.size() + 1)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return set;
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
+struct Best {
+    RunTimes update, copier, bare;
+};
+
+void KeepLower(double& best, double value) {
+    if (best == 0 || value < best) best = value;
+}
+
+void KeepLower(RunTimes& best, const RunTimes& run) {
+    KeepLower(best.startToExit, run.startToExit);
+    KeepLower(best.consentToSuccess, run.consentToSuccess);
+    KeepLower(best.inProcess, run.inProcess);
+}
+
+void Row(const char* what, double seconds, const char* note) {
+    std::printf("%-*s %8.3f s     %s\n", bench::WHAT_WIDTH, what, seconds, note);
+}
+
+void Ratio(const char* what, double ratio, const char* note) {
+    std::printf("%-*s %8.2f x     %s\n", bench::WHAT_WIDTH, what, ratio, note);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
+    if (argc < 2 || repetitions < 1) {
+        std::fprintf(stderr, "usage: update_bench BENCH_FOLDER [REPETITIONS]\n");
+        return 2;
+    }
+    const std::string patch = std::string(argv[1]) + "\\patch.exe";
+    const std::string game = std::string(argv[1]) + "\\game";
+    const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
+    const std::string copier = OwnFolder() + "\\plain_copier.exe";
+    if (!bench::FreshInstallFolder(game) || !RegisterInstallFolder(game)) {
+        std::fprintf(stderr, "update_bench: cannot prepare %s\n", game.c_str());
+        return 1;
+    }
+    // The first update installs the files, which every later run replaces;
+    // it also brings the patch, the programs and Wine's libraries into memory.
+    if (!RunUpdater(patch).ok) {
+        std::fprintf(stderr, "update_bench: the first update of %s failed\n", game.c_str());
+        return 1;
+    }
+    Best best;
+    for (int i = 0; i < repetitions; ++i) {
+        const RunTimes update = RunUpdater(patch);
+        const RunTimes copy = RunCopier(copier, patch, game, timeFile, true);
+        const RunTimes bare = RunCopier(copier, patch, game, timeFile, false);
+        if (!update.ok || !copy.ok || !bare.ok) {
+            std::fprintf(stderr, "update_bench: the %s failed\n", !update.ok ? "update" : "plain copy");
+            return 1;
+        }
+        KeepLower(best.update, update);
+        KeepLower(best.copier, copy);
+        KeepLower(best.bare, bare);
+    }
+    DeleteFileA(timeFile.c_str());
+
+    char note[96];
+    std::snprintf(note, sizeof note, "best of %d", repetitions);
+    std::printf("# %-*s %8s\n", bench::WHAT_WIDTH - 2, "what", "figure");
+    Row("update: consent answered to success box", best.update.consentToSuccess, note);
+    Row("update: process start to exit", best.update.startToExit, note);
+    Row("plain copy, dialog: consent to success box", best.copier.consentToSuccess, note);
+    Row("plain copy, dialog: process start to exit", best.copier.startToExit, note);
+    Row("plain copy, dialog: dialog created to ended", best.copier.inProcess, "measured by the copier");
+    Row("plain copy, no dialog: process start to exit", best.bare.startToExit, note);
+    Row("plain copy, no dialog: copy alone", best.bare.inProcess, "measured by the copier");
+    Ratio("update / plain copy", best.update.consentToSuccess / best.copier.consentToSuccess,
+          "consent to success box, both");
+    Ratio("update / plain copy, processes", best.update.startToExit / best.copier.startToExit,
+          "process start to exit, both");
+    std::printf("%-*s %8.0f %%     of the plain copy with dialog (dialog to end)\n", bench::WHAT_WIDTH,
+                "dialog share of the plain copy", 100 * (1 - best.bare.inProcess / best.copier.inProcess));
+    return 0;
+}
