@@ -51,15 +51,7 @@ std::string BinFolder() {
     return folder + "\\bin";
 }
 
-Bytes Generated(uint32_t size, uint32_t seed) {
-    Bytes data(size);
-    uint32_t state = seed * 2654435761u + 3;
-    for (uint8_t& b : data) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
-    return data;
-}
+Bytes Generated(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 3); }
 
 std::string ClassOf(HWND window) {
     char name[64] = "";

@@ -55,16 +55,7 @@ DWORD RunAndWait(const std::string& program, std::string commandLine) {
     return code;
 }
 
-// Data that differs from file to file and from run to run of nothing.
-Bytes GeneratedData(uint32_t size, uint32_t seed) {
-    Bytes data(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& b : data) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
-    return data;
-}
+Bytes GeneratedData(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 1); }
 
 Snapshot FolderContents(const std::string& folder) {
     Snapshot files;

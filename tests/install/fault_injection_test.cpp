@@ -34,15 +34,7 @@ namespace {
 constexpr uint32_t DEFAULT_SEED = 0xD15CF011;
 constexpr uint32_t KIB = 1024;
 
-Bytes Generated(uint32_t size, uint32_t seed) {
-    Bytes data(size);
-    uint32_t state = seed * 2654435761u + 7;
-    for (uint8_t& b : data) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(state >> 24);
-    }
-    return data;
-}
+Bytes Generated(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 7); }
 
 // ---- The total bar, watched from inside the run: acts when it reaches a position.
 

@@ -83,6 +83,18 @@ inline Bytes PatchBytes(const Bytes& package) {
     return out;
 }
 
+// Deterministic varied content: the same size, seed and stream always give the same bytes;
+// tests that need unrelated data pass different streams.
+inline Bytes GeneratedBytes(uint32_t size, uint32_t seed, uint32_t stream = 1) {
+    Bytes data(size);
+    uint32_t state = seed * 2654435761u + stream;
+    for (uint8_t& b : data) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(state >> 24);
+    }
+    return data;
+}
+
 inline Bytes BytesOf(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 }  // namespace testing_support
