@@ -4,8 +4,13 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=
 # Programs must run in a bare Wine prefix: no MinGW runtime DLLs beside them.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
-# Cross-built tests run through this wrapper: one 32-bit prefix in the build tree,
-# code page 932, a persistent wineserver and an Xvfb display.
+# Cross-built tests run through this wrapper: one prefix of the build's word size in
+# the build tree, code page 932, a persistent wineserver and an Xvfb display.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(SUNDRIFT_WINEARCH win64)
+else()
+  set(SUNDRIFT_WINEARCH win32)
+endif()
 set(SUNDRIFT_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.in ${SUNDRIFT_WINE_RUN} @ONLY
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
