@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "install/installed_list.h"
 #include "install/uninstall_list.h"
 #include "package/package_format.h"
 #include "support/failing_allocation.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "install/commit_pass.h"
 #include "install/install_paths.h"
+#include "install/installed_list.h"
 #include "install/link_guard.h"
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
