@@ -67,8 +67,8 @@ int main(int argc, char** argv) {
     }
     // progressDialogHandle stays null: the run skips every control.
     const auto update = [&] { return UpdateRunFromPackage(patch.c_str(), folder.c_str()) == UPDATE_OK; };
-    const auto copy = [&] { return PlainCopy(patch.c_str(), folder.c_str(), CopyControls{}); };
-    const auto summed = [&] { return PlainCopy(patch.c_str(), folder.c_str(), CopyControls{}, true); };
+    const auto copy = [&] { return PlainCopy(patch.c_str(), folder.c_str(), ProgressControls{}); };
+    const auto summed = [&] { return PlainCopy(patch.c_str(), folder.c_str(), ProgressControls{}, true); };
     int status = 0;
     std::printf("# %-*s %8s\n", bench::WHAT_WIDTH - 2, "what", "figure");
     for (const bool fresh : {true, false}) {

@@ -2,17 +2,7 @@
 // The baseline the update is measured against: the same bytes of a patch copied
 // in 1 MiB ReadFile/WriteFile chunks to temporary files and moved into place,
 // with no checksum, no list and no uninstaller's list.
-#include <windows.h>
-
-// The progress dialog's controls; null members are skipped, as the run skips them.
-struct CopyControls {
-    HWND status = nullptr;
-    HWND fileBar = nullptr;
-    HWND totalBar = nullptr;
-};
-
-// The controls of `dialog`, or none when it is null.
-CopyControls ControlsOf(HWND dialog);
+#include "ui/progress_controls.h"
 
 // Copies every entry of the package in `packagePath` to "<folder>\<name>.tmp",
 // then renames each onto "<folder>\<name>". The controls get the updates the
@@ -20,4 +10,4 @@ CopyControls ControlsOf(HWND dialog);
 // the total bar per entry, and a message pump after every chunk and entry.
 // With `checksum` every chunk also goes through the running checksum, whose
 // result is not used: the copy's share of the update's extra work.
-bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, bool checksum = false);
+bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls, bool checksum = false);
