@@ -111,9 +111,10 @@ struct SeenBox {
 };
 
 // Answers every message box the thread opens while it lives, owned or not (any
-// dialog-class window but the progress dialog): a CBT hook notes the box when it
-// is activated, and a zero-delay timer, run by the box's own modal loop once the
-// box is up, records what the box shows and clicks the chosen button.
+// dialog-class window without the progress dialog's abort button): a CBT hook
+// notes the box when it is activated, and a zero-delay timer, run by the box's own
+// modal loop once the box is up, records what the box shows and clicks the chosen
+// button.
 class BoxAnswerer {
 public:
     explicit BoxAnswerer(int answer) : answer(answer) {
@@ -136,7 +137,7 @@ private:
     static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
         if (code == HCBT_ACTIVATE && current && !current->pendingBox) {
             HWND window = reinterpret_cast<HWND>(wParam);
-            if (window != progressDialogHandle && ClassOf(window) == "#32770") {
+            if (ClassOf(window) == "#32770" && !GetDlgItem(window, IDC_ABORT)) {
                 current->pendingBox = window;
                 SetTimer(nullptr, 0, 0, OnTimer);
             }
