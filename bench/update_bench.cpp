@@ -15,7 +15,7 @@
 #include <string>
 
 #include "bench_folders.h"
-#include "entry/program_names.h"
+#include "support/installed_game.h"
 #include "ui/texts.h"
 
 namespace {
@@ -154,19 +154,6 @@ RunTimes RunCopier(const std::string& copier, const std::string& patch, const st
     return times;
 }
 
-bool RegisterInstallFolder(const std::string& folder) {
-    const std::string keyPath = std::string("Software\\") + PUBLISHER_NAME + "\\" + GAME_TITLE;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const bool set = RegSetValueExA(key, "InstalledFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                                    static_cast<DWORD>(folder.size() + 1)) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return set;
-}
-
 std::string OwnFolder() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -208,7 +195,7 @@ int main(int argc, char** argv) {
     const std::string game = std::string(argv[1]) + "\\game";
     const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
     const std::string copier = OwnFolder() + "\\plain_copier.exe";
-    if (!bench::FreshInstallFolder(game) || !RegisterInstallFolder(game)) {
+    if (!bench::FreshInstallFolder(game) || !testing_support::RegisterInstallFolder(game)) {
         std::fprintf(stderr, "update_bench: cannot prepare %s\n", game.c_str());
         return 1;
     }

@@ -19,6 +19,7 @@
 #include "install/update_result.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"
+#include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/watched_install.h"
@@ -38,8 +39,6 @@ constexpr DWORD RUN_TIMEOUT_MS = 120000;
 constexpr UINT KILLED_EXIT_CODE = 0xDEAD;
 constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 constexpr char DIALOG_CLASS[] = "#32770";
-constexpr char KEY_PATH[] = "Software\\Pellowick\\Aubrelle";
-constexpr char PUBLISHER_KEY_PATH[] = "Software\\Pellowick";
 constexpr uint32_t FILE_BAR_TOP = 0xFFFF;
 
 std::string BinFolder() {
@@ -179,7 +178,8 @@ protected:
         // and is long, so that a kill on its first half still lands before the commit.
         const std::vector<std::pair<std::string, uint32_t>> sizes = {
             {"a.arc", 3 * MIB / 2}, {"b.arc", 5 * MIB / 2}, {"c.arc", MIB / 2 + 3}, {"new.arc", 12 * MIB + 1}};
-        std::vector<TestRecord> oldRecords, newRecords;
+        std::vector<TestEntry> oldFiles;
+        std::vector<TestRecord> newRecords;
         std::string lines = "KVX.hvl\n";
         uint32_t seed = 1;
         for (const auto& file : sizes) {
@@ -187,16 +187,9 @@ protected:
             newFiles_.push_back({file.first, fresh});
             newRecords.push_back({file.first, ChecksumOf(fresh)});
             if (file.first == "new.arc") continue;
-            const Bytes old = Generated(1000 + seed * 77, 100 + seed);
-            ASSERT_TRUE(WriteWholeFile(install_ + "\\" + file.first, old));
-            oldRecords.push_back({file.first, ChecksumOf(old)});
+            oldFiles.push_back({file.first, Generated(1000 + seed * 77, 100 + seed)});
             lines += file.first + "\n";
         }
-        oldRecords.push_back({"gone.arc", Bytes(8, 1)});
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\KVX.hvl", HashValueListBytes(oldRecords)));
-        Bytes uninstall = BytesOf(lines);
-        uninstall.push_back(0);
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\uninst.lst", uninstall));
         newList_ = HashValueListBytes(newRecords);
         expectedUninstall_ = BytesOf(lines + "new.arc\n");
         expectedUninstall_.push_back(0);
@@ -213,22 +206,12 @@ protected:
         patch_ = packageFolder_ / "patch.exe";
         ASSERT_TRUE(WriteWholeFile(patch_, patch));
 
-        RemoveKey();
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExA(key, "InstalledFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(install_.c_str()),
-                       static_cast<DWORD>(install_.size() + 1));
-        RegCloseKey(key);
+        UnregisterGame();
+        ASSERT_TRUE(InstallGame(install_, oldFiles, lines));
         baseline_ = TakeFolderSnapshot(root_.Path());
     }
 
-    void TearDown() override { RemoveKey(); }
-
-    static void RemoveKey() {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_PATH);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, PUBLISHER_KEY_PATH);
-    }
+    void TearDown() override { UnregisterGame(); }
 
     // What a complete update leaves: the new files, the new list (every file it
     // names is present), the uninstaller's list with the one new name.

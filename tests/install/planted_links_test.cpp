@@ -26,13 +26,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    const Bytes bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Everything of a file outside the install folder that a run could change.
 struct FileState {
     bool exists = false;

@@ -7,12 +7,12 @@
 
 #include <cstring>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
 #include "support/failing_allocation.h"
+#include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 #include "ui/progress_dialog.h"
@@ -137,44 +137,6 @@ void DrainQueue() {
     }
 }
 
-// ---- The install folder, compared byte for byte.
-
-using Snapshot = std::map<std::string, Bytes>;  // relative name -> content; folders end in "\"
-
-void AddToSnapshot(const std::string& root, const std::string& relative, Snapshot& out) {
-    WIN32_FIND_DATAA found;
-    const std::string pattern = root + (relative.empty() ? "" : "\\" + relative) + "\\*";
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string path = relative.empty() ? name : relative + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[path + "\\"] = Bytes();
-            AddToSnapshot(root, path, out);
-        } else {
-            out[path] = ReadWholeFile(root + "\\" + path);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-Snapshot TakeSnapshot(const std::string& root) {
-    Snapshot snapshot;
-    AddToSnapshot(root, "", snapshot);
-    return snapshot;
-}
-
-std::vector<std::string> TemporaryNames(const std::string& root) {
-    std::vector<std::string> names;
-    for (const auto& file : TakeSnapshot(root)) {
-        const std::string& name = file.first;
-        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) names.push_back(name);
-    }
-    return names;
-}
-
 // The name as the file system stores it (its letter case), or "" when missing.
 std::string StoredName(const std::string& folder, const std::string& name) {
     WIN32_FIND_DATAA found;
@@ -188,12 +150,6 @@ std::string Status(const std::string& installName) {
     char text[MAX_PATH];
     std::snprintf(text, sizeof text, TEXT_INSTALLING_FORMAT, installName.c_str());
     return text;
-}
-
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
-    return bytes;
 }
 
 TestRecord RecordFor(const std::string& path, const Bytes& data) { return {path, ChecksumOf(data)}; }
@@ -261,10 +217,10 @@ protected:
     }
 
     void ExpectRefusedBytes(const Bytes& patch, UpdateResult expected) {
-        const Snapshot before = TakeSnapshot(installRoot_.Path());
+        const FolderSnapshot before = TakeFolderSnapshot(installRoot_.Path());
         EXPECT_EQ(RunBytes(patch), expected);
-        EXPECT_EQ(TakeSnapshot(installRoot_.Path()), before);
-        EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+        EXPECT_EQ(TakeFolderSnapshot(installRoot_.Path()), before);
+        EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
     }
 
     DialogTemplate dialogTemplate_;
@@ -277,7 +233,7 @@ protected:
 
 TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
     InstallOldGame();
-    const Bytes a = Pattern(3000, 1), b = Pattern(0x100001, 2);
+    const Bytes a = GeneratedBytes(3000, 1), b = GeneratedBytes(0x100001, 2);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b), RecordFor("gone.arc", a)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"A.ARC", a}, {"b.arc", b}}), UPDATE_OK);
 
@@ -287,7 +243,7 @@ TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
     EXPECT_EQ(StoredName(install_, "a.arc"), "a.arc") << "the record's path decides the name";
     EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)}))
         << "the package's list is installed, then pruned to the files present";
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 
     EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status(LIST_ENTRY_NAME), Status("a.arc"), Status("b.arc")}));
     EXPECT_EQ(totalSpy.rangeHighs, std::vector<uint32_t>{3});
@@ -310,7 +266,7 @@ TEST_F(UpdateRunTest, ZeroEntriesStillCommit) {
 
 TEST_F(UpdateRunTest, WithoutAListEveryEntryIsInstalledUnverifiedInItsStoredCase) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes data = Pattern(5000, 3);
+    const Bytes data = GeneratedBytes(5000, 3);
     EXPECT_EQ(Run({{"Data.ARC", data}, {"other.bin", BytesOf("x")}}), UPDATE_OK);
     EXPECT_EQ(StoredName(install_, "data.arc"), "Data.ARC");
     EXPECT_EQ(ReadWholeFile(In("Data.ARC")), data);
@@ -320,7 +276,7 @@ TEST_F(UpdateRunTest, WithoutAListEveryEntryIsInstalledUnverifiedInItsStoredCase
 
 TEST_F(UpdateRunTest, AnEntryWithoutARecordKeepsItsIndexName) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes a = Pattern(100, 4), extra = Pattern(50, 5);
+    const Bytes a = GeneratedBytes(100, 4), extra = GeneratedBytes(50, 5);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"Extra.Bin", extra}}), UPDATE_OK);
     EXPECT_EQ(StoredName(install_, "extra.bin"), "Extra.Bin");
@@ -331,7 +287,7 @@ TEST_F(UpdateRunTest, AnEntryWithoutARecordKeepsItsIndexName) {
 TEST_F(UpdateRunTest, ARecordPathWithAFolderPlacesTheEntryThere) {
     Put("uninst.lst", BytesOf(""));
     ASSERT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
-    const Bytes data = Pattern(2048, 6);
+    const Bytes data = GeneratedBytes(2048, 6);
     const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}), UPDATE_OK);
     EXPECT_EQ(StoredName(In("sub"), "name.arc"), "Name.arc");
@@ -342,7 +298,7 @@ TEST_F(UpdateRunTest, ARecordPathWithAFolderPlacesTheEntryThere) {
 
 TEST_F(UpdateRunTest, ARecordFolderThatDoesNotExistIsAnIoFailure) {
     InstallOldGame();
-    const Bytes data = Pattern(2048, 6);
+    const Bytes data = GeneratedBytes(2048, 6);
     const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
     ExpectRefused({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}, UPDATE_E_IO);
     EXPECT_EQ(statusSpy.texts.back(), Status("sub\\Name.arc"));
@@ -366,7 +322,7 @@ TEST_F(UpdateRunTest, EmptyEntryFailsAgainstANonZeroChecksum) {
 
 TEST_F(UpdateRunTest, FileBarFollowsTheChunks) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes exact = Pattern(COPY_CHUNK_SIZE, 7), longer = Pattern(COPY_CHUNK_SIZE + 1, 8);
+    const Bytes exact = GeneratedBytes(COPY_CHUNK_SIZE, 7), longer = GeneratedBytes(COPY_CHUNK_SIZE + 1, 8);
     const Bytes list = HashValueListBytes({RecordFor("exact.arc", exact), RecordFor("longer.arc", longer)});
     EXPECT_EQ(Run({{"exact.arc", exact}, {"longer.arc", longer}, {LIST_ENTRY_NAME, list}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(In("exact.arc")), exact);
@@ -379,7 +335,7 @@ TEST_F(UpdateRunTest, FileBarFollowsTheChunks) {
 
 TEST_F(UpdateRunTest, DataPastTheEndOfTheFileIsCorrupt) {
     InstallOldGame();
-    Bytes patch = PatchBytes(PackageBytes({{"a.arc", Pattern(100, 1)}, {"b.arc", Pattern(COPY_CHUNK_SIZE + 500, 2)}}));
+    Bytes patch = PatchBytes(PackageBytes({{"a.arc", GeneratedBytes(100, 1)}, {"b.arc", GeneratedBytes(COPY_CHUNK_SIZE + 500, 2)}}));
     patch.resize(patch.size() - 100);  // the second chunk of b.arc comes short
     ExpectRefusedBytes(patch, UPDATE_E_CORRUPT);
     EXPECT_EQ(fileSpy.positions.back(), uint32_t(uint64_t{COPY_CHUNK_SIZE} * 0xFFFF / (COPY_CHUNK_SIZE + 500)))
@@ -388,7 +344,7 @@ TEST_F(UpdateRunTest, DataPastTheEndOfTheFileIsCorrupt) {
 
 TEST_F(UpdateRunTest, ChecksumMismatchStopsAtThatEntry) {
     InstallOldGame();
-    const Bytes a = Pattern(COPY_CHUNK_SIZE + 10, 1), b = Pattern(700, 2), c = Pattern(800, 3);
+    const Bytes a = GeneratedBytes(COPY_CHUNK_SIZE + 10, 1), b = GeneratedBytes(700, 2), c = GeneratedBytes(800, 3);
     Bytes wrong = ChecksumOf(b);
     wrong[7] ^= 1;
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), {"b.arc", wrong}, RecordFor("c.arc", c)});
@@ -475,7 +431,7 @@ TEST_F(UpdateRunTest, CancelConfirmedDuringAChunk) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position == 0xFFFF / 3) PressAbort();
     };
-    ExpectRefused({{"a.arc", Pattern(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
+    ExpectRefused({{"a.arc", GeneratedBytes(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
     EXPECT_EQ(confirmationsAnswered, 1);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 3})) << "copying stopped after that chunk";
     EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0}) << "the entry stopped half-way is not counted";
@@ -499,7 +455,7 @@ TEST_F(UpdateRunTest, CloseDuringAChunkAborts) {
     fileSpy.onPosition = [dialog](uint32_t position) {
         if (position == 0xFFFF / 2) PostMessageA(dialog, WM_CLOSE, 0, 0);
     };
-    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE + 2, 1)}}, UPDATE_E_ABORTED);
+    ExpectRefused({{"a.arc", GeneratedBytes(2 * COPY_CHUNK_SIZE + 2, 1)}}, UPDATE_E_ABORTED);
     EXPECT_EQ(progressDialogHandle, nullptr);
     EXPECT_FALSE(IsWindow(dialog));
 }
@@ -517,7 +473,7 @@ TEST_F(UpdateRunTest, QuitDuringAChunkAborts) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position > 0 && position < 0xFFFF) PostQuitMessage(0);
     };
-    ExpectRefused({{"a.arc", Pattern(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
+    ExpectRefused({{"a.arc", GeneratedBytes(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 4}));
     EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0});
 }
@@ -536,7 +492,7 @@ TEST_F(UpdateRunTest, CancelThenCloseIsCancelled) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position == 0xFFFF / 2) PressAbort();
     };
-    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
+    ExpectRefused({{"a.arc", GeneratedBytes(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
     EXPECT_EQ(confirmationsAnswered, 1);
     EXPECT_EQ(abortRequested, 1);
     EXPECT_EQ(cancelRequested, 1);
@@ -554,13 +510,13 @@ TEST_F(UpdateRunTest, StaleReadOnlyHiddenTemporaryFileIsReplaced) {
     fileSpy.onPosition = [&](uint32_t position) {
         if (position == 0xFFFF) attributesWhileCopying = GetFileAttributesA(temporary.c_str());
     };
-    const Bytes a = Pattern(900, 9);
+    const Bytes a = GeneratedBytes(900, 9);
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     ASSERT_NE(attributesWhileCopying, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(attributesWhileCopying & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
     EXPECT_EQ(GetFileAttributesA(In("a.arc").c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 }
 
 TEST_F(UpdateRunTest, StaleTemporaryFileIsDeletedWhenThePumpStopsTheRun) {
@@ -581,7 +537,7 @@ TEST_F(UpdateRunTest, StaleTemporaryFileOfAHardLinkNeverWritesThroughIt) {
     if (!CreateHardLinkA(In("a.arc.tmp").c_str(), victim.c_str(), nullptr)) {
         GTEST_SKIP() << "hard links cannot be made here (error " << GetLastError() << ")";
     }
-    const Bytes a = Pattern(900, 9);
+    const Bytes a = GeneratedBytes(900, 9);
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
@@ -593,13 +549,13 @@ TEST_F(UpdateRunTest, InstallFolderWithATrailByte5C) {
     install_ = installRoot_ / "ソフト";
     ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
     Put("uninst.lst", BytesOf(""));
-    const Bytes a = Pattern(1234, 1), kana = Pattern(77, 2);
+    const Bytes a = GeneratedBytes(1234, 1), kana = GeneratedBytes(77, 2);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("表.arc", kana)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"表.ARC", kana}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
     EXPECT_EQ(ReadWholeFile(In("表.arc")), kana);
-    EXPECT_EQ(TakeSnapshot(installRoot_.Path()).count("ソフト\\表.arc"), 1u);
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_EQ(TakeFolderSnapshot(installRoot_.Path()).count("ソフト\\表.arc"), 1u);
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 }
 
 }  // namespace

@@ -54,11 +54,6 @@ inline const char* ResultName(UpdateResult result) {
     }
 }
 
-inline uint32_t ReadU32(const Bytes& bytes, size_t at) {
-    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
 // The data of every entry of a patch file whose range lies inside the file,
 // read straight from the layout: what a run may ever install.
 inline std::vector<Bytes> PackageEntryContents(const Bytes& patch) {

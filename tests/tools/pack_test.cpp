@@ -18,6 +18,7 @@
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
+#include "support/package_builder.h"
 
 namespace {
 
@@ -69,17 +70,6 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Varied content, different for every seed.
-Bytes Content(size_t size, uint32_t seed) {
-    Bytes bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
 // The reference checksum, fed one byte at a time.
 Bytes ChecksumOf(const Bytes& data) {
     RunningChecksum state{};
@@ -90,12 +80,6 @@ Bytes ChecksumOf(const Bytes& data) {
 }
 
 Bytes ChecksumBytes(const uint8_t* checksum) { return Bytes(checksum, checksum + CHECKSUM_SIZE); }
-
-uint32_t U32At(const Bytes& bytes, size_t at) {
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + at, sizeof value);
-    return value;
-}
 
 void PutU32(Bytes& bytes, size_t at, uint32_t value) { std::memcpy(bytes.data() + at, &value, sizeof value); }
 
@@ -112,7 +96,7 @@ Bytes ListFile(const std::vector<std::pair<std::string, Bytes>>& records, uint32
 // A stub, some files and an output name in one folder.
 struct Workbench {
     Folder folder;
-    Bytes stub = Content(70000, 99);
+    Bytes stub = testing_support::GeneratedBytes(70000, 99);
     BuildOptions options;
 
     Workbench() {
@@ -123,7 +107,7 @@ struct Workbench {
 
     // Adds a file of `size` bytes; the install path is given unless empty.
     Bytes Add(const std::string& name, size_t size, const std::string& installPath = "") {
-        Bytes data = Content(size, static_cast<uint32_t>(options.inputs.size() + 1));
+        Bytes data = testing_support::GeneratedBytes(size, static_cast<uint32_t>(options.inputs.size() + 1));
         WriteFile(folder / name, data);
         options.inputs.push_back({folder / name, installPath, !installPath.empty()});
         return data;
@@ -194,7 +178,7 @@ TEST(PackBuild, LongIndexRoundTrip) {
     EXPECT_TRUE(std::equal(bench.stub.begin(), bench.stub.end(), patch.begin()));
     EXPECT_TRUE(std::all_of(patch.begin() + bench.stub.size(), patch.begin() + PACKAGE_OFFSET,
                             [](uint8_t x) { return x == 0; }));
-    EXPECT_EQ(U32At(patch, PACKAGE_OFFSET + 12), 4u);
+    EXPECT_EQ(testing_support::ReadU32(patch, PACKAGE_OFFSET + 12), 4u);
     EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.entries[1].position));
     EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.entries[2].position));
     // Unused bytes of the name field and the reserved bytes are zero.
@@ -227,11 +211,11 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     Workbench bench;
     const Bytes stale(8, 0xEE);
     WriteFile(bench.folder / "base.hvl",
-              ListFile({{"keep1.arc", Content(8, 1)},
+              ListFile({{"keep1.arc", testing_support::GeneratedBytes(8, 1)},
                         {"sub\\Data.Arc", stale},
-                        {"keep2.exe", Content(8, 2)},
+                        {"keep2.exe", testing_support::GeneratedBytes(8, 2)},
                         {"Other.arc", stale},
-                        {"later\\data.arc", Content(8, 3)}},
+                        {"later\\data.arc", testing_support::GeneratedBytes(8, 3)}},
                        0x1234));
     bench.options.baseList = bench.folder / "base.hvl";
     const Bytes data = bench.Add("data.arc", 300);                  // takes the base list's path
@@ -243,14 +227,14 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     EXPECT_TRUE(in.problems.empty());
     ASSERT_EQ(in.records.size(), 6u);
     EXPECT_EQ(RecordPath(in.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), Content(8, 1));
+    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), testing_support::GeneratedBytes(8, 1));
     EXPECT_EQ(RecordPath(in.records[1]), "sub\\Data.Arc");
     EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(data));
     EXPECT_EQ(RecordPath(in.records[2]), "keep2.exe");
     EXPECT_EQ(RecordPath(in.records[3]), "new\\OTHER.arc");
     EXPECT_EQ(ChecksumBytes(in.records[3].checksum), ChecksumOf(other));
     EXPECT_EQ(RecordPath(in.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(ChecksumBytes(in.records[4].checksum), testing_support::GeneratedBytes(8, 3)) << "a shadowed record is kept as it was";
     EXPECT_EQ(RecordPath(in.records[5]), "fresh.arc");
     EXPECT_EQ(ChecksumBytes(in.records[5].checksum), ChecksumOf(fresh));
     EXPECT_EQ(in.listReserved, 0u);
@@ -265,7 +249,7 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
 TEST(PackBuild, BaseListRefusals) {
     {
         Workbench bench;
-        Bytes damaged = ListFile({{"a.arc", Content(8, 1)}});
+        Bytes damaged = ListFile({{"a.arc", testing_support::GeneratedBytes(8, 1)}});
         damaged.pop_back();
         WriteFile(bench.folder / "base.hvl", damaged);
         bench.options.baseList = bench.folder / "base.hvl";
@@ -274,14 +258,14 @@ TEST(PackBuild, BaseListRefusals) {
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", Content(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", testing_support::GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "names the list itself");
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", Content(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", testing_support::GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "..");
@@ -343,10 +327,10 @@ TEST(PackBuild, EntryLimit) {
 TEST(PackBuild, StubLimit) {
     Workbench bench;
     bench.Add("a.arc", 10);
-    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET, 5));
+    WriteFile(bench.options.stub, testing_support::GeneratedBytes(PACKAGE_OFFSET, 5));
     ASSERT_TRUE(BuildPatch(bench.options).ok) << "a stub of exactly 0x40000 bytes fits";
     std::remove(bench.options.out.c_str());
-    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET + 1, 5));
+    WriteFile(bench.options.stub, testing_support::GeneratedBytes(PACKAGE_OFFSET + 1, 5));
     ExpectRefused(bench, "stub.exe");
     bench.options.stub = bench.folder / "missing.exe";
     ExpectRefused(bench, "missing.exe");
@@ -469,7 +453,7 @@ TEST(PackBuild, FailuresLeaveNothingBehind) {
     // A refused build leaves an earlier patch as it was.
     Workbench earlier;
     earlier.Add("a.arc", 10);
-    const Bytes old = Content(123, 7);
+    const Bytes old = testing_support::GeneratedBytes(123, 7);
     WriteFile(earlier.options.out, old);
     earlier.options.inputs.push_back({earlier.folder / "missing.arc", "", false});
     ExpectRefused(earlier, "missing.arc");
