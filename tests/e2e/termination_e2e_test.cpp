@@ -41,15 +41,6 @@ constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
 constexpr char DIALOG_CLASS[] = "#32770";
 constexpr uint32_t FILE_BAR_TOP = 0xFFFF;
 
-std::string BinFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\'));
-    return folder + "\\bin";
-}
-
 Bytes Generated(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 3); }
 
 std::string ClassOf(HWND window) {

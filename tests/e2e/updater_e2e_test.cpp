@@ -31,16 +31,6 @@ using Snapshot = std::map<std::string, Bytes>;
 
 constexpr uint32_t MIB = 1024 * 1024;
 
-// build/windows/bin, beside the tests folder this program runs from.
-std::string BinFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\'));
-    return folder + "\\bin";
-}
-
 DWORD RunAndWait(const std::string& program, std::string commandLine) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -70,6 +70,16 @@ inline void RemoveTree(const std::string& folder) {
     RemoveDirectoryA(folder.c_str());
 }
 
+// The build's bin folder, beside the tests folder this program runs from.
+inline std::string BinFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    folder.erase(folder.find_last_of('\\'));
+    folder.erase(folder.find_last_of('\\'));
+    return folder + "\\bin";
+}
+
 // A fresh folder under the temporary directory, removed with everything in it.
 class TempFolder {
 public:
