@@ -158,45 +158,45 @@ TEST(PackBuild, LongIndexRoundTrip) {
 
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty()) << in.problems[0];
-    EXPECT_TRUE(in.longEntries);
-    EXPECT_EQ(in.magic, std::string(PACKAGE_MAGIC));
-    ASSERT_EQ(in.count, 4u);
-    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 4 * 128);
-    EXPECT_EQ(in.entries[0].name, "KVX.hvl");
-    EXPECT_EQ(in.entries[0].offset, 0u);
-    EXPECT_EQ(in.entries[0].size, 16u + 3 * 64);
-    EXPECT_EQ(in.entries[1].name, "data.arc");
-    EXPECT_EQ(in.entries[2].name, "Voice.arc");
-    EXPECT_EQ(in.entries[3].name, "empty.bin");
-    EXPECT_EQ(in.entries[3].size, 0u);
+    EXPECT_TRUE(in.verdict.longEntries);
+    EXPECT_EQ(std::string(in.verdict.header.magic, PACKAGE_MAGIC_SIZE), std::string(PACKAGE_MAGIC));
+    ASSERT_EQ(in.verdict.header.count, 4u);
+    EXPECT_EQ(in.verdict.dataBase, PACKAGE_OFFSET + 16 + 4 * 128);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "KVX.hvl");
+    EXPECT_EQ(in.verdict.entries[0].offset, 0u);
+    EXPECT_EQ(in.verdict.entries[0].size, 16u + 3 * 64);
+    EXPECT_EQ(in.verdict.entries[1].storedName, "data.arc");
+    EXPECT_EQ(in.verdict.entries[2].storedName, "Voice.arc");
+    EXPECT_EQ(in.verdict.entries[3].storedName, "empty.bin");
+    EXPECT_EQ(in.verdict.entries[3].size, 0u);
     for (size_t j = 1; j < 4; ++j) {
-        EXPECT_EQ(in.entries[j].offset, in.entries[j - 1].offset + in.entries[j - 1].size) << "back to back";
+        EXPECT_EQ(in.verdict.entries[j].offset, in.verdict.entries[j - 1].offset + in.verdict.entries[j - 1].size) << "back to back";
     }
 
-    ASSERT_TRUE(in.listLoaded);
-    EXPECT_EQ(in.listEntry, 0);
-    EXPECT_EQ(in.listReserved, 0u);
-    ASSERT_EQ(in.records.size(), 3u);
-    EXPECT_EQ(RecordPath(in.records[0]), "data.arc");
-    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Voice.arc");
-    EXPECT_EQ(RecordPath(in.records[2]), "empty.bin");
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
-    EXPECT_EQ(ChecksumBytes(in.records[2].checksum), Bytes(8, 0));
-    EXPECT_EQ(in.entries[0].record, -1);
-    EXPECT_EQ(in.entries[1].record, 0);
-    EXPECT_EQ(in.entries[2].record, 1);
-    EXPECT_EQ(in.entries[3].record, 2);
+    ASSERT_EQ(in.verdict.listState, LIST_LOADED);
+    EXPECT_EQ(in.verdict.listEntry, 0);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
+    ASSERT_EQ(in.verdict.records.size(), 3u);
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), "data.arc");
+    EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Voice.arc");
+    EXPECT_EQ(RecordPath(in.verdict.records[2]), "empty.bin");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[2].checksum), Bytes(8, 0));
+    EXPECT_EQ(in.verdict.entries[0].record, -1);
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[2].record, 1);
+    EXPECT_EQ(in.verdict.entries[3].record, 2);
 
     // The bytes themselves: stub, zeros, header, and each file at its position.
     const Bytes patch = ReadFile(bench.options.out);
-    ASSERT_EQ(patch.size(), in.dataBase + 16 + 3 * 64 + a.size() + b.size());
+    ASSERT_EQ(patch.size(), in.verdict.dataBase + 16 + 3 * 64 + a.size() + b.size());
     EXPECT_TRUE(std::equal(bench.stub.begin(), bench.stub.end(), patch.begin()));
     EXPECT_TRUE(std::all_of(patch.begin() + bench.stub.size(), patch.begin() + PACKAGE_OFFSET,
                             [](uint8_t x) { return x == 0; }));
     EXPECT_EQ(U32At(patch, PACKAGE_OFFSET + 12), 4u);
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.entries[1].position));
-    EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.entries[2].position));
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.verdict.entries[1].position));
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.verdict.entries[2].position));
     // Unused bytes of the name field and the reserved bytes are zero.
     const size_t entry1 = PACKAGE_OFFSET + 16 + 128;
     EXPECT_TRUE(std::all_of(patch.begin() + entry1 + 8, patch.begin() + entry1 + 96, [](uint8_t x) { return x == 0; }));
@@ -211,16 +211,16 @@ TEST(PackBuild, ShortIndexRoundTrip) {
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    EXPECT_FALSE(in.longEntries);
-    EXPECT_EQ(in.magic, std::string(SHORT_INDEX_MAGIC));
-    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 3 * 32);
-    ASSERT_EQ(in.entries.size(), 3u);
-    EXPECT_EQ(in.entries[2].name, "b.arc");
-    ASSERT_EQ(in.records.size(), 2u);
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
-    EXPECT_EQ(in.entries[1].record, 0);
-    EXPECT_EQ(in.entries[2].record, 1);
+    EXPECT_FALSE(in.verdict.longEntries);
+    EXPECT_EQ(std::string(in.verdict.header.magic, PACKAGE_MAGIC_SIZE), std::string(SHORT_INDEX_MAGIC));
+    EXPECT_EQ(in.verdict.dataBase, PACKAGE_OFFSET + 16 + 3 * 32);
+    ASSERT_EQ(in.verdict.entries.size(), 3u);
+    EXPECT_EQ(in.verdict.entries[2].storedName, "b.arc");
+    ASSERT_EQ(in.verdict.records.size(), 2u);
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[2].record, 1);
 }
 
 TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
@@ -241,25 +241,25 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
 
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    ASSERT_EQ(in.records.size(), 6u);
-    EXPECT_EQ(RecordPath(in.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), Content(8, 1));
-    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Data.Arc");
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(data));
-    EXPECT_EQ(RecordPath(in.records[2]), "keep2.exe");
-    EXPECT_EQ(RecordPath(in.records[3]), "new\\OTHER.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[3].checksum), ChecksumOf(other));
-    EXPECT_EQ(RecordPath(in.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
-    EXPECT_EQ(RecordPath(in.records[5]), "fresh.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[5].checksum), ChecksumOf(fresh));
-    EXPECT_EQ(in.listReserved, 0u);
+    ASSERT_EQ(in.verdict.records.size(), 6u);
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), "keep1.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), Content(8, 1));
+    EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Data.Arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(data));
+    EXPECT_EQ(RecordPath(in.verdict.records[2]), "keep2.exe");
+    EXPECT_EQ(RecordPath(in.verdict.records[3]), "new\\OTHER.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[3].checksum), ChecksumOf(other));
+    EXPECT_EQ(RecordPath(in.verdict.records[4]), "later\\data.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
     // The index names are the last components of the install paths.
-    EXPECT_EQ(in.entries[1].name, "Data.Arc");
-    EXPECT_EQ(in.entries[2].name, "OTHER.arc");
-    EXPECT_EQ(in.entries[1].record, 1);
-    EXPECT_EQ(in.entries[2].record, 3);
-    EXPECT_EQ(in.entries[3].record, 5);
+    EXPECT_EQ(in.verdict.entries[1].storedName, "Data.Arc");
+    EXPECT_EQ(in.verdict.entries[2].storedName, "OTHER.arc");
+    EXPECT_EQ(in.verdict.entries[1].record, 1);
+    EXPECT_EQ(in.verdict.entries[2].record, 3);
+    EXPECT_EQ(in.verdict.entries[3].record, 5);
 }
 
 TEST(PackBuild, BaseListRefusals) {
@@ -296,8 +296,8 @@ TEST(PackBuild, ListName) {
     ASSERT_TRUE(outcome.ok);
     EXPECT_TRUE(outcome.warnings.empty());
     Inspection in = bench.Inspect();
-    EXPECT_EQ(in.entries[0].name, "kvx.HVL");
-    EXPECT_TRUE(in.listLoaded);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "kvx.HVL");
+    EXPECT_EQ(in.verdict.listState, LIST_LOADED);
 
     // A name the updater would not look for still builds, with a warning.
     bench.options.listName = "files.lst";
@@ -305,9 +305,9 @@ TEST(PackBuild, ListName) {
     ASSERT_TRUE(outcome.ok);
     ASSERT_EQ(outcome.warnings.size(), 1u);
     in = bench.Inspect();
-    EXPECT_EQ(in.entries[0].name, "files.lst");
-    EXPECT_FALSE(in.listLoaded);
-    EXPECT_EQ(in.entries[1].record, -1);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "files.lst");
+    EXPECT_NE(in.verdict.listState, LIST_LOADED);
+    EXPECT_EQ(in.verdict.entries[1].record, -1);
     EXPECT_TRUE(in.problems.empty());
 
     for (const char* bad : {"dir/kvx.hvl", "", "con.hvl"}) {
@@ -322,9 +322,9 @@ TEST(PackBuild, ShiftJisStorage) {
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    EXPECT_EQ(in.entries[1].name, SOFUTO_SJIS + ".txt");
-    EXPECT_EQ(RecordPath(in.records[0]), SOFUTO_SJIS + "\\" + SOFUTO_SJIS + ".txt");
-    EXPECT_EQ(in.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[1].storedName, SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), SOFUTO_SJIS + "\\" + SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
 
     const Bytes patch = ReadFile(bench.options.out);
     const size_t name = PACKAGE_OFFSET + 16 + 128;
