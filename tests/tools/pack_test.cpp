@@ -310,7 +310,7 @@ TEST(PackBuild, ListName) {
     EXPECT_EQ(in.verdict.entries[1].record, -1);
     EXPECT_TRUE(in.problems.empty());
 
-    for (const char* bad : {"dir/kvx.hvl", "", "con.hvl"}) {
+    for (const char* bad : {"dir/kvx.hvl", "", "con.hvl", "kvx.tmp"}) {
         bench.options.listName = bad;
         ExpectRefused(bench, "list name");
     }
@@ -401,6 +401,7 @@ TEST(PackBuild, UnsafeOrUnrepresentablePaths) {
     const char* refused[] = {"/abs.arc", "\\abs.arc", "C:x.arc", "C:\\x.arc", "c:/x.arc", "\\\\server\\share\\x.arc",
                              "//server/share/x.arc", "../x.arc", "a/../../x.arc", "a\\..\\x.arc", "a/./x.arc",
                              "a//x.arc", "dir/", "x.arc:stream", "x?.arc", "x.arc.", "CON", "nul.txt", "a/com1.arc",
+                             "notes.tmp", "LPT9.Dat", "a/Aux/b.arc",
                              u8"yen\u00A5.arc", u8"wave\u301C.arc", u8"emoji\U0001F600.arc", u8"\u00E9t\u00E9.arc"};
     for (const char* path : refused) {
         Workbench bench;
@@ -513,19 +514,6 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
     EXPECT_EQ(problemsOf(badList), 0u) << "a damaged list only means unverified entries";
 }
 
-TEST(PackText, FoldAndConversion) {
-    std::string sjis;
-    ASSERT_TRUE(Utf8ToCp932(SOFUTO_UTF8, sjis));
-    EXPECT_EQ(sjis, SOFUTO_SJIS);
-    EXPECT_FALSE(Utf8ToCp932(u8"\u00A5", sjis)) << "the yen sign would become a backslash";
-    EXPECT_FALSE(Utf8ToCp932("\xFF", sjis)) << "not UTF-8";
-    std::u32string upper, lower;
-    ASSERT_TRUE(FoldedKey("\x82\x60\x83\x9F\x84\x40\x84\x46\x87\x54Z", upper));  // Ａ Α А Ё Ⅰ Z
-    ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
-    EXPECT_EQ(upper, lower);
-    EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
-}
-
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
 struct CliRun {
@@ -544,6 +532,87 @@ CliRun Cli(const std::string& arguments) {
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// The headers of a 32-bit Windows program with one section, zero bytes after it.
+Bytes MinimalProgram() {
+    Bytes image(0x400, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    PutU32(image, 0x3C, 0x40);
+    std::memcpy(&image[0x40], "PE\0\0", 4);
+    image[0x44] = 0x4C;  // i386
+    image[0x45] = 0x01;
+    image[0x46] = 1;     // one section
+    image[0x54] = 0xE0;  // size of the optional header
+    image[0x58] = 0x0B;  // PE32
+    image[0x59] = 0x01;
+    PutU32(image, 0x58 + 60, 0x200);  // size of the headers
+    PutU32(image, 0x58 + 92, 16);     // data directories
+    const size_t section = 0x58 + 0xE0;
+    PutU32(image, section + 16, 0x200);  // raw size
+    PutU32(image, section + 20, 0x200);  // raw pointer
+    return image;
+}
+
+TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
+    Workbench bench;
+    WriteFile(bench.options.stub, MinimalProgram());
+    bench.Add("a.arc", 1000);
+    bench.Add("b.arc", 10);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const Bytes good = ReadFile(bench.options.out);
+    const std::string altered = bench.folder / "altered.exe";
+    const auto warningsOf = [&](const Bytes& bytes) {
+        WriteFile(altered, bytes);
+        Inspection in;
+        std::string error;
+        EXPECT_TRUE(InspectPatch(altered, in, error));
+        std::string all = in.problems.empty() ? "" : "rejected\n";
+        for (const std::string& warning : in.warnings) all += warning + "\n";
+        return all;
+    };
+    EXPECT_EQ(warningsOf(good), "");
+    const size_t list = PACKAGE_OFFSET + 16 + 3 * 128;
+    Bytes changed = good;
+    changed[PACKAGE_OFFSET + 11] = '1';
+    // Read as 32-byte entries the index is garbage, so the patch is refused as well.
+    EXPECT_NE(warningsOf(changed).find("differs from \"VORMEL ARC20\" in 1 byte"), std::string::npos);
+    changed = good;
+    changed[list] = 'X';
+    EXPECT_EQ(warningsOf(changed).find("no list is loaded (its magic"), 0u);
+    changed = good;
+    changed[PACKAGE_OFFSET - 1] = 1;
+    EXPECT_EQ(warningsOf(changed).find("the program image is not followed by zero bytes"), 0u);
+    changed = good;
+    changed.push_back(0);
+    EXPECT_EQ(warningsOf(changed), "1 bytes after the last entry are no signature\n");
+    changed = good;
+    PutU32(changed, list + 12, U32At(good, list + 12) + 1);  // reads on into a.arc
+    PutU32(changed, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4, U32At(good, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4) - 64);
+    const std::string shrunk = warningsOf(changed);
+    EXPECT_EQ(shrunk, "the list's 3 records run past its entry's 80 bytes\n64 bytes of data belong to no entry\n");
+
+    WriteFile(altered, changed);
+    const CliRun strict = Cli("inspect --strict " + Quote(altered));
+    EXPECT_EQ(strict.status, 2);
+    EXPECT_NE(strict.output.find("\nwarning: "), std::string::npos) << strict.output;
+    EXPECT_EQ(Cli("inspect " + Quote(altered)).status, 0);
+    EXPECT_EQ(Cli("inspect --strict " + Quote(bench.options.out)).status, 0);
+    EXPECT_NE(Cli("inspect --json " + Quote(altered)).output.find("\"warnings\": [\n    \""), std::string::npos);
+}
+
+TEST(PackText, FoldAndConversion) {
+    std::string sjis;
+    ASSERT_TRUE(Utf8ToCp932(SOFUTO_UTF8, sjis));
+    EXPECT_EQ(sjis, SOFUTO_SJIS);
+    EXPECT_FALSE(Utf8ToCp932(u8"\u00A5", sjis)) << "the yen sign would become a backslash";
+    EXPECT_FALSE(Utf8ToCp932("\xFF", sjis)) << "not UTF-8";
+    std::u32string upper, lower;
+    ASSERT_TRUE(FoldedKey("\x82\x60\x83\x9F\x84\x40\x84\x46\x87\x54Z", upper));  // Ａ Α А Ё Ⅰ Z
+    ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
+    EXPECT_EQ(upper, lower);
+    EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
 }
 
 TEST(PackCli, ExitCodes) {
