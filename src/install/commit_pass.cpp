@@ -4,6 +4,8 @@
 #include "install/installed_list.h"
 #include "install/link_guard.h"
 #include "install/uninstall_list.h"
+#include "package/install_names.h"
+#include "package/lower_case.h"
 
 namespace {
 
@@ -12,7 +14,7 @@ namespace {
 bool MoveIntoPlace(const char* folder, const char* name) {
     char temporaryPath[MAX_PATH];
     char finalPath[MAX_PATH];
-    if (!IsContainedName(name) || PassesThroughLinkedFolder(folder, name) ||
+    if (!IsContainedName(name, IsAnsiLeadByte) || PassesThroughLinkedFolder(folder, name) ||
         !FormatTemporaryPath(temporaryPath, folder, name) || !FormatInstallPath(finalPath, folder, name)) {
         return false;
     }
