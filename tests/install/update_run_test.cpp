@@ -434,7 +434,7 @@ TEST_F(UpdateRunTest, DeviceNamesAndNamesNoFileMayHoldAreRefusedBeforeAnythingIs
 // below 2 GiB, anything after) keeps its list, so its entries stay verified.
 TEST_F(UpdateRunTest, AnImageOfFourGibibytesKeepsItsList) {
     InstallOldGame();
-    const Bytes a = Pattern(3000, 1);
+    const Bytes a = GeneratedBytes(3000, 1);
     const auto runLarge = [&](const Bytes& checksum) {
         const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes({{"a.arc", checksum}})},
                                                 {"a.arc", a}};
