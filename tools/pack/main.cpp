@@ -1,12 +1,17 @@
 // sundrift-pack: builds patch executables, inspects them, prints checksums.
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_diff.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
+#include "pack_sign.h"
+#include "pack_verify.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -57,6 +62,10 @@ int Failure(const std::string& message) {
     return EXIT_BAD_INPUT;
 }
 
+void PrintWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "sundrift-pack: warning: %s\n", warning.c_str());
+}
+
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 int ShowHelp() {
@@ -98,7 +107,7 @@ int RunBuild(const std::vector<std::string>& args) {
     options.progress = true;
 
     const BuildOutcome outcome = BuildPatch(options);
-    for (const std::string& warning : outcome.warnings) std::fprintf(stderr, "sundrift-pack: warning: %s\n", warning.c_str());
+    PrintWarnings(outcome.warnings);
     if (!outcome.ok) return Failure(outcome.error);
     return EXIT_OK;
 }
@@ -142,6 +151,109 @@ int RunChecksum(const std::vector<std::string>& args) {
     return status;
 }
 
+// The arguments of one command: options that take a value, flags, and the rest.
+struct Arguments {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+    bool help = false;
+    std::string error;  // a usage error
+
+    bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
+    std::string Value(const std::string& option) const {
+        const auto found = values.find(option);
+        return found == values.end() ? "" : found->second;
+    }
+};
+
+Arguments ParseArguments(const std::string& command, const std::vector<std::string>& args,
+                         const std::set<std::string>& valueOptions, const std::set<std::string>& flagOptions) {
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-') {
+            parsed.positional.push_back(arg);
+        } else if (IsHelp(arg)) {
+            parsed.help = true;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (flagOptions.count(arg)) {
+            parsed.flags.insert(arg);
+        } else if (!valueOptions.count(arg)) {
+            parsed.error = command + ": unknown option " + arg;
+        } else if (i + 1 >= args.size()) {
+            parsed.error = command + ": " + arg + " needs a value";
+        } else {
+            parsed.values[arg] = args[++i];
+        }
+    }
+    return parsed;
+}
+
+int RunDiff(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("diff", args, {"--stub", "--out", "--base-list", "--list-name"},
+                                            {"--dry-run", "--json", "--short-index"});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 2) return UsageError("diff: name the old and the new folder");
+    DiffOptions options;
+    options.oldDir = parsed.positional[0];
+    options.newDir = parsed.positional[1];
+    options.baseList = parsed.Value("--base-list");
+    options.dryRun = parsed.Has("--dry-run");
+    options.build.stub = parsed.Value("--stub");
+    options.build.out = parsed.Value("--out");
+    if (parsed.values.count("--list-name")) options.build.listName = parsed.Value("--list-name");
+    options.build.shortIndex = parsed.Has("--short-index");
+    options.build.progress = true;
+    if (options.build.stub.empty()) return UsageError("diff: --stub is required");
+    if (options.build.out.empty() && !options.dryRun) return UsageError("diff: --out is required");
+
+    const bool json = parsed.Has("--json");
+    DiffPlan plan;
+    std::string error;
+    if (!PlanDiff(options, plan, error)) return Failure("diff: " + error);
+    PrintDiffPlan(options, plan, json, stdout);
+    if (!json) PrintWarnings(plan.warnings);
+    for (const std::string& refusal : plan.refusals) std::fprintf(stderr, "sundrift-pack: diff: %s\n", refusal.c_str());
+    return plan.refusals.empty() ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
+int RunVerify(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("verify", args, {}, {"--json", "--strict"});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 1) return UsageError("verify: name one game folder");
+    Verification verification;
+    std::string error;
+    if (!VerifyGame(parsed.positional[0], true, verification, error)) return Failure("verify: " + error);
+    const bool strict = parsed.Has("--strict");
+    PrintVerification(verification, parsed.Has("--json"), strict, stdout);
+    return VerificationPassed(verification, strict) ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
+int RunSign(const std::vector<std::string>& args) {
+    const Arguments parsed =
+        ParseArguments("sign", args, {"--cert", "--key", "--out", "--name", "--ca", "--timestamp", "--tool"}, {});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 1) return UsageError("sign: name one patch");
+    SignOptions options;
+    options.patch = parsed.positional[0];
+    options.cert = parsed.Value("--cert");
+    options.key = parsed.Value("--key");
+    options.out = parsed.Value("--out");
+    options.name = parsed.Value("--name");
+    options.caFile = parsed.Value("--ca");
+    options.timestamp = parsed.Value("--timestamp");
+    if (parsed.values.count("--tool")) options.tool = parsed.Value("--tool");
+    if (options.cert.empty() || options.key.empty()) return UsageError("sign: --cert and --key are required");
+    std::string error;
+    if (!SignPatch(options, error)) return Failure("sign: " + error);
+    return EXIT_OK;
+}
+
 int Run(const std::vector<std::string>& args) {
     if (args.empty()) return UsageError("no command given");
     const std::string& command = args[0];
@@ -149,6 +261,9 @@ int Run(const std::vector<std::string>& args) {
     if (IsHelp(command)) return ShowHelp();
     if (command == "build") return RunBuild(rest);
     if (command == "inspect") return RunInspect(rest);
+    if (command == "diff") return RunDiff(rest);
+    if (command == "verify") return RunVerify(rest);
+    if (command == "sign") return RunSign(rest);
     if (command == "checksum") return RunChecksum(rest);
     return UsageError("unknown command " + command);
 }

@@ -311,6 +311,10 @@ BuildOutcome BuildPatch(const BuildOptions& options) {
     uint64_t stubSize = 0;
     outcome.error = PlanPatch(options, plan, stubSize, outcome.warnings);
     if (!outcome.error.empty()) return outcome;
+    if (options.planOnly) {
+        outcome.ok = true;
+        return outcome;
+    }
 
     std::string tempPath;
     File out = CreateTempBeside(options.out, tempPath);

@@ -29,6 +29,7 @@ struct BuildOptions {
     std::string listName = DEFAULT_LIST_NAME;
     bool shortIndex = false;
     bool progress = false;
+    bool planOnly = false;  // every check, nothing written
     std::vector<PackInput> inputs;
 };
 

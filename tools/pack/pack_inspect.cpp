@@ -159,27 +159,48 @@ void VerifyEntries(FILE* file, Inspection& inspection) {
     }
 }
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
+// The signature must be the last thing in the file and cover the whole
+// package; anything else after the last entry is not the patch as built.
+void CheckSignature(FILE* file, Inspection& inspection) {
+    inspection.dataEnd = inspection.dataBase;
+    for (const InspectedEntry& entry : inspection.entries) {
+        if (entry.inFile && uint64_t{entry.position} + entry.size > inspection.dataEnd) {
+            inspection.dataEnd = uint64_t{entry.position} + entry.size;
         }
     }
-    return out + "\"";
+    inspection.peHeaders = ReadCertificateTable(file, inspection.signature);
+    const CertificateTable& table = inspection.signature;
+    const uint64_t tableEnd = uint64_t{table.offset} + table.size;
+    if (!table.present) {
+        if (inspection.fileSize > inspection.dataEnd) {
+            inspection.warnings.push_back(std::to_string(inspection.fileSize - inspection.dataEnd) +
+                                          " bytes after the last entry that are not a signature");
+        }
+        return;
+    }
+    if (table.offset < inspection.dataEnd) {
+        inspection.warnings.push_back("the signature starts at " + std::to_string(table.offset) +
+                                      ", inside the package, which ends at " + std::to_string(inspection.dataEnd));
+    } else if (table.offset - inspection.dataEnd >= CERTIFICATE_ALIGNMENT) {
+        inspection.warnings.push_back(std::to_string(table.offset - inspection.dataEnd) +
+                                      " bytes between the last entry and the signature");
+    }
+    if (tableEnd != inspection.fileSize) {
+        inspection.warnings.push_back(tableEnd > inspection.fileSize
+                                          ? "the signature runs past the end of the file"
+                                          : std::to_string(inspection.fileSize - tableEnd) +
+                                                " bytes after the signature, which it does not cover");
+    }
 }
 
 std::string Hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
     return text;
+}
+
+bool SignatureIsLast(const Inspection& in) {
+    return uint64_t{in.signature.offset} + in.signature.size == in.fileSize;
 }
 
 const char* LayoutName(const Inspection& inspection) {
@@ -215,7 +236,19 @@ void PrintJson(const Inspection& in, FILE* out) {
                      RecordTerminated(in.records[i]) ? "true" : "false",
                      JsonString(ChecksumHex(in.records[i].checksum)).c_str());
     }
-    std::fprintf(out, "\n  ]},\n  \"problems\": [");
+    std::fprintf(out, "\n  ]},\n  \"signature\": ");
+    if (in.signature.present) {
+        std::fprintf(out, "{\"offset\": %u, \"size\": %u, \"last\": %s, \"afterEntries\": %s}", in.signature.offset,
+                     in.signature.size, SignatureIsLast(in) ? "true" : "false",
+                     in.signature.offset >= in.dataEnd ? "true" : "false");
+    } else {
+        std::fprintf(out, "null");
+    }
+    std::fprintf(out, ",\n  \"warnings\": [");
+    for (size_t i = 0; i < in.warnings.size(); ++i) {
+        std::fprintf(out, "%s\n    %s", i ? "," : "", JsonString(in.warnings[i]).c_str());
+    }
+    std::fprintf(out, "\n  ],\n  \"problems\": [");
     for (size_t i = 0; i < in.problems.size(); ++i) {
         std::fprintf(out, "%s\n    %s", i ? "," : "", JsonString(in.problems[i]).c_str());
     }
@@ -258,6 +291,15 @@ void PrintText(const Inspection& in, FILE* out) {
                      DisplayName(e.name).c_str(), e.record, DisplayName(RecordPath(r)).c_str(), computed.c_str(),
                      ChecksumHex(r.checksum).c_str(), equal ? "ok" : "DIFFERS");
     }
+    if (in.signature.present) {
+        std::fprintf(out, "signature  certificate table at %s, %u bytes%s\n", Hex32(in.signature.offset).c_str(),
+                     in.signature.size, SignatureIsLast(in) && in.signature.offset >= in.dataEnd
+                                            ? ", after the last entry and last in the file"
+                                            : "");
+    } else if (in.peHeaders) {
+        std::fprintf(out, "signature  none: Windows names the publisher \"Unknown publisher\"\n");
+    }
+    for (const std::string& warning : in.warnings) std::fprintf(out, "warning:   %s\n", warning.c_str());
     for (const std::string& problem : in.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
     std::fprintf(out, "%s\n", in.problems.empty() ? "accepted" : "REJECTED");
 }
@@ -276,6 +318,7 @@ bool InspectPatch(const std::string& path, Inspection& inspection, std::string& 
     PlaceEntries(inspection);
     LoadList(file.get(), inspection);
     VerifyEntries(file.get(), inspection);
+    CheckSignature(file.get(), inspection);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pack_signature.h"
 #include "package/package_format.h"
 
 struct InspectedEntry {
@@ -36,6 +37,12 @@ struct Inspection {
 
     // Reasons the updater would reject the patch or fail a checksum; none: accepted.
     std::vector<std::string> problems;
+    // What the updater takes but a publisher would not want.
+    std::vector<std::string> warnings;
+
+    bool peHeaders = false;  // the file starts with a program's headers
+    CertificateTable signature;
+    uint64_t dataEnd = 0;  // where the last entry's data end
 };
 
 // False only when the file cannot be opened or measured.

@@ -23,3 +23,6 @@ bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints);
 bool FoldedKey(const std::string& sjis, std::u32string& key);
 
 bool IsCp932LeadByte(unsigned char byte);
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& utf8);
