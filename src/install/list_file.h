@@ -2,10 +2,8 @@
 // Reading and replacing the small list files of the install folder.
 #include <cstdint>
 
+#include "install/list_size.h"
 #include "io/file_handle.h"
-
-// The lists of a game of a few dozen files take a few KiB.
-constexpr uint32_t LARGEST_LIST_SIZE = 0x100000;
 
 // Opens `path` for reading when it is a plain file (see IsPlainFileAt) of at
 // most LARGEST_LIST_SIZE bytes and gives its size. A device, a pipe, a larger

@@ -3,11 +3,11 @@
 // names, then one NUL.
 #include <cstdint>
 
+#include "install/uninstall_text.h"
+
 constexpr char UNINSTALL_LIST_NAME[] = "uninst.lst";
 // The new list is written here first and then renamed over the list.
 constexpr char UNINSTALL_LIST_SCRATCH_NAME[] = "uninst.lst.new";
-// The list, the appended lines and the final NUL must fit into this many bytes.
-constexpr uint32_t UNINSTALL_LIST_BUFFER_SIZE = 0x100000;
 
 // Appends, each as "name\n", the names (up to the null pointer) that the list's
 // text does not hold yet. True only when the list was read and rewritten in full;

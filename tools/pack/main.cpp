@@ -10,6 +10,7 @@
 #include "pack_diff.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
+#include "pack_preview.h"
 #include "pack_sign.h"
 #include "pack_verify.h"
 
@@ -233,6 +234,18 @@ int RunVerify(const std::vector<std::string>& args) {
     return VerificationPassed(verification, strict) ? EXIT_OK : EXIT_BAD_INPUT;
 }
 
+int RunPreview(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("preview", args, {}, {"--json"});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 2) return UsageError("preview: name a patch and a game folder");
+    Preview preview;
+    std::string error;
+    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error)) return Failure("preview: " + error);
+    PrintPreview(preview, parsed.Has("--json"), stdout);
+    return preview.result == UPDATE_OK ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
 int RunSign(const std::vector<std::string>& args) {
     const Arguments parsed =
         ParseArguments("sign", args, {"--cert", "--key", "--out", "--name", "--ca", "--timestamp", "--tool"}, {});
@@ -264,6 +277,7 @@ int Run(const std::vector<std::string>& args) {
     if (command == "diff") return RunDiff(rest);
     if (command == "verify") return RunVerify(rest);
     if (command == "sign") return RunSign(rest);
+    if (command == "preview") return RunPreview(rest);
     if (command == "checksum") return RunChecksum(rest);
     return UsageError("unknown command " + command);
 }
