@@ -1,20 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_diff.h"
 #include "pack_inspect.h"
+#include "pack_sign.h"
+#include "pack_verify.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
@@ -34,8 +41,8 @@ public:
         path_ = mkdtemp(name) ? name : "";
     }
     ~Folder() {
-        for (const std::string& name : Names()) std::remove((path_ + "/" + name).c_str());
-        rmdir(path_.c_str());
+        nftw(path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return std::remove(path); }, 16,
+             FTW_DEPTH | FTW_PHYS);
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
@@ -59,6 +66,9 @@ private:
 };
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0777);
+    }
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
@@ -587,6 +597,274 @@ TEST(PackCli, ExitCodes) {
     WriteFile(bench.options.out, patch);
     EXPECT_EQ(Cli("inspect " + Quote(bench.options.out)).status, 1) << "data past the end";
     EXPECT_EQ(Cli("checksum " + Quote(bench.folder / "missing")).status, 1);
+}
+
+// ---- The publisher's workflow: two versions of the game, a patch, its signature.
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+using GameFiles = std::map<std::string, Bytes>;  // relative path ("/" between folders) -> content
+
+// A game folder under `root`: its files, and when `records` are given its list of them.
+void WriteGame(const std::string& root, const GameFiles& files, const std::vector<std::string>& records) {
+    mkdir(root.c_str(), 0777);
+    std::vector<std::pair<std::string, Bytes>> listed;
+    for (const auto& file : files) WriteFile(root + "/" + file.first, file.second);
+    const auto key = [](std::string path) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::transform(path.begin(), path.end(), path.begin(), ::tolower);
+        return path;
+    };
+    for (const std::string& path : records) {
+        Bytes checksum(CHECKSUM_SIZE, 0x11);  // a file that is not there
+        for (const auto& file : files) {
+            if (key(file.first) == key(path)) checksum = ChecksumOf(file.second);
+        }
+        listed.push_back({path, checksum});
+    }
+    if (!records.empty()) WriteFile(root + "/KVX.hvl", ListFile(listed));
+}
+
+struct TwoVersions {
+    Folder folder;
+    DiffOptions options;
+    GameFiles old = {{"a.arc", Content(3000, 1)}, {"data/s.arc", Content(2000, 2)}, {"gone.txt", Content(10, 3)},
+                     {"uninst.lst", BytesOf("KVX.hvl\na.arc\n")}};
+    GameFiles fresh = {{"a.arc", Content(3100, 4)}, {"data/s.arc", Content(2000, 2)}, {"data/n.arc", Content(500, 5)},
+                       {"uninst.lst", BytesOf("other\n")}, {"KVX.hvl", Content(80, 6)}};
+
+    TwoVersions() {
+        WriteFile(folder / "stub.exe", Content(70000, 99));
+        options.oldDir = folder / "old";
+        options.newDir = folder / "new";
+        options.build.stub = folder / "stub.exe";
+        options.build.out = folder / "patch.exe";
+    }
+
+    DiffPlan Plan(bool withList = true) {
+        WriteGame(options.oldDir, old, withList ? std::vector<std::string>{"a.arc", "data\\s.arc", "gone.txt"}
+                                                : std::vector<std::string>{});
+        WriteGame(options.newDir, fresh, {});
+        DiffPlan plan;
+        std::string error;
+        EXPECT_TRUE(PlanDiff(options, plan, error)) << error;
+        return plan;
+    }
+};
+
+TEST(PackDiff, PacksNewAndChangedFilesUnderTheirPaths) {
+    TwoVersions versions;
+    versions.options.dryRun = true;
+    DiffPlan plan = versions.Plan();
+    ASSERT_TRUE(plan.refusals.empty()) << plan.refusals[0];
+    EXPECT_FALSE(plan.written);
+    EXPECT_EQ(versions.folder.Names(), (std::set<std::string>{"new", "old", "stub.exe"})) << "a dry run writes nothing";
+    ASSERT_EQ(plan.files.size(), 3u);
+    const DiffFile& changed = plan.files[0];
+    EXPECT_EQ(changed.path, "a.arc");
+    EXPECT_EQ(changed.status, FileStatus::CHANGED);
+    EXPECT_EQ(changed.record, RecordFate::UPDATED);
+    EXPECT_EQ(ChecksumBytes(changed.oldChecksum), ChecksumOf(versions.old["a.arc"]));
+    EXPECT_EQ(ChecksumBytes(changed.newChecksum), ChecksumOf(versions.fresh["a.arc"]));
+    EXPECT_EQ(plan.files[1].path, "data/n.arc");
+    EXPECT_EQ(plan.files[1].status, FileStatus::NEW);
+    EXPECT_EQ(plan.files[1].record, RecordFate::ADDED);
+    EXPECT_EQ(plan.files[2].status, FileStatus::UNCHANGED);
+    EXPECT_EQ(plan.files[2].record, RecordFate::KEPT);
+    EXPECT_EQ(plan.missing, std::vector<std::string>{"gone.txt"});
+    EXPECT_EQ(plan.skipped, (std::vector<std::string>{"KVX.hvl", "uninst.lst"})) << "the updater keeps its lists";
+    ASSERT_EQ(plan.warnings.size(), 1u);
+    EXPECT_NE(plan.warnings[0].find("never deletes"), std::string::npos) << plan.warnings[0];
+
+    versions.options.dryRun = false;
+    plan = versions.Plan();
+    ASSERT_TRUE(plan.written) << (plan.refusals.empty() ? "" : plan.refusals[0]);
+    Inspection inspection;
+    std::string error;
+    ASSERT_TRUE(InspectPatch(versions.options.build.out, inspection, error)) << error;
+    EXPECT_TRUE(inspection.problems.empty());
+    ASSERT_EQ(inspection.entries.size(), 3u);
+    EXPECT_EQ(inspection.entries[1].name, "a.arc");
+    EXPECT_EQ(inspection.entries[2].name, "n.arc");
+    ASSERT_EQ(inspection.records.size(), 4u);
+    EXPECT_EQ(RecordPath(inspection.records[0]), "a.arc");
+    EXPECT_EQ(ChecksumBytes(inspection.records[0].checksum), ChecksumOf(versions.fresh["a.arc"]));
+    EXPECT_EQ(ChecksumBytes(inspection.records[1].checksum), ChecksumOf(versions.old["data/s.arc"])) << "kept";
+    EXPECT_EQ(RecordPath(inspection.records[3]), "data\\n.arc");
+}
+
+TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
+    const auto refused = [](const std::function<void(TwoVersions&)>& change, const std::string& mention,
+                            bool withList = true) {
+        TwoVersions versions;
+        change(versions);
+        const DiffPlan plan = versions.Plan(withList);
+        std::string all;
+        for (const std::string& refusal : plan.refusals) all += refusal + "\n";
+        EXPECT_NE(all.find(mention), std::string::npos) << all;
+        EXPECT_FALSE(plan.written);
+        EXPECT_EQ(versions.folder.Names(), (std::set<std::string>{"new", "old", "stub.exe"})) << mention;
+    };
+    refused([](TwoVersions& v) { v.fresh["extra/x.arc"] = Content(9, 7); }, "creates no folders): \"extra/x.arc\"");
+    refused([](TwoVersions& v) { v.fresh["A.ARC"] = Content(9, 8); }, "\"A.ARC\", \"a.arc\"");
+    refused([](TwoVersions& v) {
+        for (int i = 0; i < 30; ++i) v.fresh["f" + std::to_string(i) + ".arc"] = Content(9, 9 + i);
+    }, "32 files to pack and the list make 33 entries");
+    refused([](TwoVersions&) {}, "--base-list", false);
+    refused([](TwoVersions& v) { v.fresh = v.old; }, "nothing to pack");
+}
+
+TEST(PackVerify, ReportsMatchingDifferingAndMissingFiles) {
+    Folder folder;
+    const std::string game = folder / "game";
+    GameFiles files = {{"a.arc", Content(100, 1)}, {"Data/B.arc", Content(200, 2)}, {"c.arc", Content(300, 3)}};
+    WriteGame(game, files, {"a.arc", "data\\b.arc", "c.arc", "d.arc"});
+    WriteFile(game + "/c.arc", Content(300, 4));
+    Verification verification;
+    std::string error;
+    ASSERT_TRUE(VerifyGame(game, false, verification, error)) << error;
+    ASSERT_EQ(verification.records.size(), 4u);
+    EXPECT_EQ(verification.records[1].state, RecordState::MATCHES) << "found ignoring letter case, as on Windows";
+    EXPECT_EQ(verification.records[2].state, RecordState::DIFFERS);
+    EXPECT_EQ(verification.records[3].state, RecordState::MISSING);
+    EXPECT_EQ(verification.matching, 2u);
+    EXPECT_FALSE(VerificationPassed(verification, false));
+
+    WriteFile(game + "/c.arc", files["c.arc"]);
+    ASSERT_TRUE(VerifyGame(game, false, verification, error));
+    EXPECT_TRUE(VerificationPassed(verification, false)) << "a missing file alone passes";
+    EXPECT_FALSE(VerificationPassed(verification, true)) << "but not with --strict";
+    EXPECT_FALSE(VerifyGame(folder / "nowhere", false, verification, error));
+}
+
+// The smallest 32-bit Windows GUI program a signing tool accepts: headers and one section.
+Bytes MinimalProgram() {
+    Bytes image(0x400, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    PutU32(image, 0x3C, 0x40);
+    std::memcpy(&image[0x40], "PE\0\0", 4);
+    const uint16_t fileHeader[] = {0x14C, 1, 0, 0, 0, 0, 0, 0, 0xE0, 0x102};  // i386, one section
+    std::memcpy(&image[0x44], fileHeader, sizeof fileHeader);
+    const size_t optional = 0x58;
+    image[optional] = 0x0B, image[optional + 1] = 0x01;  // PE32
+    PutU32(image, optional + 16, 0x1000);                // entry point
+    PutU32(image, optional + 28, 0x400000);              // image base
+    PutU32(image, optional + 32, 0x1000);                // section alignment
+    PutU32(image, optional + 36, 0x200);                 // file alignment
+    image[optional + 48] = 4;                            // subsystem version
+    PutU32(image, optional + 56, 0x2000);                // size of image
+    PutU32(image, optional + 60, 0x200);                 // size of headers
+    image[optional + 68] = 2;                            // GUI
+    PutU32(image, optional + 92, 16);                    // data directories
+    const size_t section = optional + 0xE0;
+    std::memcpy(&image[section], ".text", 5);
+    const uint32_t placement[] = {0x10, 0x1000, 0x200, 0x200};
+    std::memcpy(&image[section + 8], placement, sizeof placement);
+    PutU32(image, section + 36, 0x60000020);  // code, readable, executable
+    return image;
+}
+
+int Shell(const std::string& command) {
+    const int status = std::system((command + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
+    Workbench bench;
+    WriteFile(bench.options.stub, MinimalProgram());
+    bench.Add("a.arc", 300000);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const std::string cert = bench.folder / "cert.pem", key = bench.folder / "key.pem";
+    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Sundrift Test Publisher' "
+                    "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout " +
+                    Quote(key) + " -out " + Quote(cert)),
+              0);
+    SignOptions options;
+    options.patch = bench.options.out;
+    options.cert = cert;
+    options.key = key;
+    options.out = bench.folder / "signed.exe";
+    std::string error;
+    ASSERT_TRUE(SignPatch(options, error)) << error;
+    EXPECT_EQ(Shell("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(options.out)), 0);
+
+    Inspection before, after;
+    ASSERT_TRUE(InspectPatch(bench.options.out, before, error));
+    ASSERT_TRUE(InspectPatch(options.out, after, error));
+    EXPECT_FALSE(before.signature.present);
+    ASSERT_TRUE(after.signature.present);
+    EXPECT_GE(after.signature.offset, after.dataEnd);
+    EXPECT_LT(after.signature.offset - after.dataEnd, CERTIFICATE_ALIGNMENT);
+    EXPECT_EQ(uint64_t{after.signature.offset} + after.signature.size, after.fileSize);
+    EXPECT_TRUE(after.problems.empty() && after.warnings.empty());
+
+    SignOptions again = options;
+    again.patch = options.out;
+    again.out = bench.folder / "twice.exe";
+    EXPECT_FALSE(SignPatch(again, error));
+    EXPECT_NE(error.find("signed already"), std::string::npos) << error;
+    again.patch = bench.options.stub;
+    EXPECT_FALSE(SignPatch(again, error)) << "not a patch";
+    again.patch = bench.options.out;
+    again.key = cert;
+    EXPECT_FALSE(SignPatch(again, error)) << "no key";
+    EXPECT_EQ(bench.folder.Names(),
+              (std::set<std::string>{"a.arc", "cert.pem", "key.pem", "patch.exe", "signed.exe", "stub.exe"}))
+        << "a refused or failed signing leaves nothing behind";
+
+    // One byte of the package changed: the signature no longer holds.
+    Bytes tampered = ReadFile(options.out);
+    tampered[after.entries[1].position + 1000] ^= 1;
+    WriteFile(bench.folder / "tampered.exe", tampered);
+    EXPECT_NE(Shell("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(bench.folder / "tampered.exe")), 0);
+
+    Bytes extended = ReadFile(options.out);
+    extended.resize(extended.size() + 16, 0);
+    WriteFile(bench.folder / "extended.exe", extended);
+    Inspection inspection;
+    ASSERT_TRUE(InspectPatch(bench.folder / "extended.exe", inspection, error));
+    ASSERT_EQ(inspection.warnings.size(), 1u);
+    EXPECT_NE(inspection.warnings[0].find("16 bytes after the signature"), std::string::npos);
+    Bytes padded = ReadFile(bench.options.out);
+    padded.push_back(0);
+    WriteFile(bench.options.out, padded);
+    ASSERT_TRUE(InspectPatch(bench.options.out, inspection, error));
+    EXPECT_EQ(inspection.warnings, std::vector<std::string>{"1 bytes after the last entry that are not a signature"});
+    EXPECT_FALSE(SignPatch(options, error));
+    EXPECT_NE(error.find("after its last entry"), std::string::npos) << error;
+}
+
+TEST(PackCli, WorkflowCommands) {
+    EXPECT_EQ(Cli("diff onlyone --stub s.exe --out p.exe").status, 2);
+    EXPECT_EQ(Cli("diff old new --out p.exe").status, 2) << "no --stub";
+    EXPECT_EQ(Cli("verify").status, 2);
+    EXPECT_EQ(Cli("preview patch.exe").status, 2);
+    EXPECT_EQ(Cli("sign patch.exe --cert c.pem").status, 2) << "no --key";
+
+    TwoVersions versions;
+    versions.Plan();
+    const std::string diff = "diff " + Quote(versions.options.oldDir) + " " + Quote(versions.options.newDir) +
+                             " --stub " + Quote(versions.options.build.stub) + " --out " +
+                             Quote(versions.options.build.out);
+    const CliRun planned = Cli(diff + " --dry-run --json");
+    EXPECT_EQ(planned.status, 0) << planned.output;
+    EXPECT_NE(planned.output.find("\"path\": \"data/n.arc\", \"status\": \"new\""), std::string::npos)
+        << planned.output;
+    EXPECT_EQ(Cli(diff).status, 0);
+
+    const CliRun previewed = Cli("preview " + Quote(versions.options.build.out) + " " + Quote(versions.options.oldDir));
+    EXPECT_EQ(previewed.status, 0) << previewed.output;
+    EXPECT_NE(previewed.output.find("uninst.lst appends \"data\\n.arc\""), std::string::npos) << previewed.output;
+    EXPECT_NE(previewed.output.find("4 records kept, 0 dropped"), std::string::npos) << previewed.output;
+    std::remove((versions.options.oldDir + "/uninst.lst").c_str());
+    const CliRun failing = Cli("preview --json " + Quote(versions.options.build.out) + " " +
+                               Quote(versions.options.oldDir));
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.output.find("\"exitCode\": 2147483653"), std::string::npos) << failing.output;
+
+    EXPECT_EQ(Cli("verify " + Quote(versions.options.oldDir)).status, 0);
+    EXPECT_EQ(Cli("verify --strict " + Quote(versions.options.newDir)).status, 1) << "no list in the new folder";
 }
 
 }  // namespace
