@@ -276,21 +276,21 @@ void PrintJson(const DiffOptions& options, const DiffPlan& plan, FILE* out) {
 void PrintFiles(const DiffPlan& plan, FILE* out) {
     for (const DiffFile& f : plan.files) {
         const std::string old = f.hasOld ? ChecksumHex(f.oldChecksum) : "-";
-        std::fprintf(out, "%-9s  %-40s %12llu bytes  old %-16s  new %s  record %s\n", StatusName(f.status),
+        std::fprintf(out, "%-10s %-40s %12llu bytes  old %-16s  new %s  record %s\n", StatusName(f.status),
                      f.path.c_str(), static_cast<unsigned long long>(f.size), old.c_str(),
                      ChecksumHex(f.newChecksum).c_str(), FateName(f.record));
     }
     for (const std::string& path : plan.skipped) {
-        std::fprintf(out, "%-9s  %s (the updater maintains it in the game folder)\n", "not packed", path.c_str());
+        std::fprintf(out, "%-10s %s (the updater maintains it in the game folder)\n", "not packed", path.c_str());
     }
-    for (const std::string& path : plan.missing) std::fprintf(out, "%-9s  %s\n", "old only", path.c_str());
+    for (const std::string& path : plan.missing) std::fprintf(out, "%-10s %s\n", "old only", path.c_str());
 }
 
 // The whole plan for a dry run; otherwise only the totals.
 void PrintText(const DiffOptions& options, const DiffPlan& plan, FILE* out) {
     if (options.dryRun) PrintFiles(plan, out);
     const Totals t = Count(plan);
-    std::fprintf(out, "totals     %zu files packed (%zu records updated, %zu added), %llu bytes, %zu entries with the "
+    std::fprintf(out, "totals     %zu files packed (records: %zu updated, %zu added), %llu bytes, %zu entries with the "
                       "list; %zu unchanged; %zu in the old version only\n",
                  t.packed, t.updated, t.added, static_cast<unsigned long long>(t.bytes), t.packed + 1, t.unchanged,
                  plan.missing.size());
