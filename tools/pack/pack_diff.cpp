@@ -17,18 +17,6 @@ constexpr size_t NAMES_SHOWN = 8;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-std::string Join(const std::string& root, const std::string& relative) {
-#ifdef _WIN32
-    std::string path = root + "\\" + relative;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-#else
-    return root + "/" + relative;
-#endif
-}
-
 // "a", "b" and 3 more.
 std::string NameList(const std::vector<std::string>& names) {
     std::string text;
@@ -165,8 +153,8 @@ bool CompareTrees(const DiffOptions& options, const Tree& oldTree, const Tree& n
         diff.size = file.size;
         const auto old = oldFiles.find(PathKey(file.path));
         diff.hasOld = old != oldFiles.end();
-        const std::string oldPath = diff.hasOld ? Join(options.oldDir, old->second->path) : "";
-        if (!CompareFiles(Join(options.newDir, file.path), oldPath, diff, progress, error)) return false;
+        const std::string oldPath = diff.hasOld ? JoinPath(options.oldDir, old->second->path) : "";
+        if (!CompareFiles(JoinPath(options.newDir, file.path), oldPath, diff, progress, error)) return false;
         plan.files.push_back(diff);
     }
     EndProgress(progress);
@@ -190,7 +178,7 @@ void Build(const DiffOptions& options, const std::string& baseList, DiffPlan& pl
     build.planOnly = options.dryRun;
     build.inputs.clear();
     for (const DiffFile& file : plan.files) {
-        if (file.status != FileStatus::UNCHANGED) build.inputs.push_back({Join(options.newDir, file.path), file.path, true});
+        if (file.status != FileStatus::UNCHANGED) build.inputs.push_back({JoinPath(options.newDir, file.path), file.path, true});
     }
     const BuildOutcome outcome = BuildPatch(build);
     plan.warnings.insert(plan.warnings.end(), outcome.warnings.begin(), outcome.warnings.end());

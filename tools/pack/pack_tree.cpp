@@ -88,16 +88,8 @@ bool FolderNames(const std::string& folder, std::vector<std::string>& names) {
     return true;
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-#ifdef _WIN32
-    return folder + "\\" + name;
-#else
-    return folder + "/" + name;
-#endif
-}
-
 bool Walk(const std::string& root, const std::string& relative, Tree& tree, std::string& error) {
-    const std::string folder = relative.empty() ? root : Join(root, relative);
+    const std::string folder = relative.empty() ? root : JoinPath(root, relative);
     std::vector<std::string> names;
     if (!FolderNames(folder, names)) {
         error = "folder \"" + folder + "\" cannot be read";
@@ -105,7 +97,7 @@ bool Walk(const std::string& root, const std::string& relative, Tree& tree, std:
     }
     for (const std::string& name : names) {
         const std::string path = relative.empty() ? name : relative + "/" + name;
-        const std::string host = Join(folder, name);
+        const std::string host = JoinPath(folder, name);
         TreeFile file;
         const Found kind = Stat(host, &file.size);
         if (kind == Found::FOLDER) {
@@ -133,6 +125,16 @@ bool ReadTree(const std::string& root, Tree& tree, std::string& error) {
     return true;
 }
 
+std::string JoinPath(const std::string& root, const std::string& relative) {
+#ifdef _WIN32
+    std::string path = root + "\\" + relative;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+#else
+    return root + "/" + relative;
+#endif
+}
+
 std::u32string PathKey(const std::string& utf8Path) {
     std::string joined;
     for (const std::string& part : Components(utf8Path)) joined += (joined.empty() ? "" : "/") + part;
@@ -149,7 +151,7 @@ Found FindInFolder(const std::string& root, const std::string& path, std::string
     hostPath = root;
     const std::vector<std::string> parts = Components(path);
     for (size_t i = 0; i < parts.size(); ++i) {
-        const std::string exact = Join(hostPath, parts[i]);
+        const std::string exact = JoinPath(hostPath, parts[i]);
         if (Stat(exact) != Found::NOTHING) {
             hostPath = exact;
             continue;
@@ -163,7 +165,7 @@ Found FindInFolder(const std::string& root, const std::string& path, std::string
             hostPath = exact;
             return Found::NOTHING;
         }
-        hostPath = Join(hostPath, *match);
+        hostPath = JoinPath(hostPath, *match);
     }
     return Stat(hostPath);
 }

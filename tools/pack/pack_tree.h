@@ -21,6 +21,9 @@ struct Tree {
 // `root` is no folder or a folder inside it cannot be read.
 bool ReadTree(const std::string& root, Tree& tree, std::string& error);
 
+// `relative` ("/" between folders) under `root`, as the host names it.
+std::string JoinPath(const std::string& root, const std::string& relative);
+
 // The comparison key of a relative path: lower-cased as Windows compares names,
 // "\" and "/" alike.
 std::u32string PathKey(const std::string& utf8Path);
