@@ -543,8 +543,9 @@ struct CliRun {
     std::string output;
 };
 
-CliRun Cli(const std::string& arguments) {
-    const std::string command = Quote(PACKER_PATH) + " " + arguments + " 2>&1";
+// Runs a shell command, its standard error with its output.
+CliRun ShellRun(const std::string& shellCommand) {
+    const std::string command = shellCommand + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     CliRun run{-1, ""};
     if (!pipe) return run;
@@ -555,6 +556,8 @@ CliRun Cli(const std::string& arguments) {
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
+
+CliRun Cli(const std::string& arguments) { return ShellRun(Quote(PACKER_PATH) + " " + arguments); }
 
 TEST(PackCli, ExitCodes) {
     EXPECT_EQ(Cli("--help").status, 0);
@@ -765,20 +768,16 @@ Bytes MinimalProgram() {
     return image;
 }
 
-int Shell(const std::string& command) {
-    const int status = std::system((command + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
     Workbench bench;
     WriteFile(bench.options.stub, MinimalProgram());
     bench.Add("a.arc", 300000);
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const std::string cert = bench.folder / "cert.pem", key = bench.folder / "key.pem";
-    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Sundrift Test Publisher' "
+    ASSERT_EQ(ShellRun("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Sundrift Test Publisher' "
                     "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout " +
-                    Quote(key) + " -out " + Quote(cert)),
+                    Quote(key) + " -out " + Quote(cert))
+                  .status,
               0);
     SignOptions options;
     options.patch = bench.options.out;
@@ -787,7 +786,7 @@ TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
     options.out = bench.folder / "signed.exe";
     std::string error;
     ASSERT_TRUE(SignPatch(options, error)) << error;
-    EXPECT_EQ(Shell("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(options.out)), 0);
+    EXPECT_EQ(ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(options.out)).status, 0);
 
     Inspection before, after;
     ASSERT_TRUE(InspectPatch(bench.options.out, before, error));
@@ -817,7 +816,7 @@ TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
     Bytes tampered = ReadFile(options.out);
     tampered[after.entries[1].position + 1000] ^= 1;
     WriteFile(bench.folder / "tampered.exe", tampered);
-    EXPECT_NE(Shell("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(bench.folder / "tampered.exe")), 0);
+    EXPECT_NE(ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(bench.folder / "tampered.exe")).status, 0);
 
     Bytes extended = ReadFile(options.out);
     extended.resize(extended.size() + 16, 0);
@@ -863,7 +862,13 @@ TEST(PackCli, WorkflowCommands) {
     EXPECT_EQ(failing.status, 1);
     EXPECT_NE(failing.output.find("\"exitCode\": 2147483653"), std::string::npos) << failing.output;
 
-    EXPECT_EQ(Cli("verify " + Quote(versions.options.oldDir)).status, 0);
+    const CliRun verified = Cli("verify " + Quote(versions.options.oldDir));
+    EXPECT_EQ(verified.status, 0);
+    EXPECT_EQ(verified.output.find('%'), std::string::npos) << "progress only on a terminal: " << verified.output;
+    // script(1) gives the packer a terminal.
+    const CliRun onTerminal = ShellRun("script -qec \"" + Quote(PACKER_PATH) + " verify " +
+                                       Quote(versions.options.oldDir) + "\" /dev/null");
+    EXPECT_NE(onTerminal.output.find("100%"), std::string::npos) << onTerminal.output;
     EXPECT_EQ(Cli("verify --strict " + Quote(versions.options.newDir)).status, 1) << "no list in the new folder";
 }
 
