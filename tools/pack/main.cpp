@@ -34,7 +34,7 @@ constexpr char USAGE[] =
     "       sundrift-pack sign PATCH.exe --cert CERT --key KEY [--out SIGNED.exe]\n"
     "                          [--name TEXT] [--ca FILE] [--timestamp URL] [--tool PROGRAM]\n"
     "       sundrift-pack verify GAME_DIR [--strict] [--json]\n"
-    "       sundrift-pack inspect PATCH.exe [--json]\n"
+    "       sundrift-pack inspect PATCH.exe [--json] [--strict]\n"
     "       sundrift-pack checksum FILE...\n"
     "       sundrift-pack --help\n";
 
@@ -52,9 +52,13 @@ constexpr char HELP[] =
     "                     folder, \"/\" or \"\\\" between folders (default: the base\n"
     "                     list's path for that name, else FILE's own name); the\n"
     "                     first \"=\" ends FILE. Names are UTF-8, stored as Shift-JIS.\n"
-    "inspect   prints the layout, entries, list records and checksums of a patch;\n"
-    "          exits 1 when the updater would reject it or a checksum differs.\n"
-    "  --json             the same as JSON\n"
+    "inspect   prints the layout, entries, list records and checksums of a patch,\n"
+    "          judged by the updater's own rules: \"REJECTED\" and exit 1 exactly\n"
+    "          when the updater would end as a damaged package (or with too many\n"
+    "          entries) before installing anything; \"warning:\" lines for what it\n"
+    "          takes but a publisher would not want (no list, stray bytes, ...).\n"
+    "  --json             the same as JSON (fields: see the README)\n"
+    "  --strict           exit 2 when an accepted patch has warnings\n"
     "          Reports the signature (certificate table): its offset and size, and\n"
     "          warns when it is not last in the file or bytes follow the last entry.\n"
     "checksum  prints each FILE's checksum (16 hex digits, stored byte order).\n"
@@ -91,7 +95,8 @@ constexpr char HELP[] =
     "          every present file matches; with --strict missing files fail too.\n"
     "Long operations show progress on standard error when it is a terminal.\n"
     "\n"
-    "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error.\n";
+    "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error\n"
+    "or warnings under inspect --strict.\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "sundrift-pack: %s\n%s", message.c_str(), USAGE);
@@ -156,10 +161,13 @@ int RunBuild(const std::vector<std::string>& args) {
 int RunInspect(const std::vector<std::string>& args) {
     std::string patch;
     bool json = false;
+    bool strict = false;
     for (const std::string& arg : args) {
         if (IsHelp(arg)) return ShowHelp();
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--strict") {
+            strict = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("inspect: unknown option " + arg);
         } else if (!patch.empty()) {
@@ -173,7 +181,8 @@ int RunInspect(const std::vector<std::string>& args) {
     std::string error;
     if (!InspectPatch(patch, inspection, error)) return Failure(error);
     PrintInspection(inspection, json, stdout);
-    return inspection.problems.empty() ? EXIT_OK : EXIT_BAD_INPUT;
+    if (!inspection.problems.empty()) return EXIT_BAD_INPUT;
+    return strict && !inspection.warnings.empty() ? EXIT_USAGE : EXIT_OK;
 }
 
 int RunChecksum(const std::vector<std::string>& args) {

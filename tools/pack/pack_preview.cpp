@@ -5,6 +5,7 @@
 
 #include "entry/outcome_text.h"
 #include "install/list_size.h"
+#include "install/record_probe.h"
 #include "install/uninstall_list.h"
 #include "install/uninstall_text.h"
 #include "pack_files.h"
@@ -12,6 +13,8 @@
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
+#include "package/install_names.h"
+#include "package/multibyte_walk.h"
 #include "package/package_format.h"
 
 namespace {
@@ -56,7 +59,7 @@ bool PathFits(const Run& run, const std::string& name, size_t suffix) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    return PathKey(DisplayName(a)) == PathKey(DisplayName(b));
+    return SameInstallName(a.c_str(), b.c_str(), CP932_NAME_RULES);
 }
 
 // The folders on the way to `name`, outermost first ("sub", "sub\deeper").
@@ -82,18 +85,15 @@ void Fail(Run& run, UpdateResult result, int entry, const std::string& why) {
 
 // The header and index, as the run loads them before anything else.
 bool IndexAccepted(Run& run) {
-    const Inspection& in = run.inspection;
-    if (in.headerRead && in.count > PACKAGE_MAX_ENTRIES) {
-        Fail(run, UPDATE_E_TOO_MANY_ENTRIES, -1, in.problems.empty() ? "too many entries" : in.problems[0]);
-        return false;
+    const PackageVerdict& verdict = run.inspection.verdict;
+    const PackageFault fault = verdict.fault;
+    if (fault != FAULT_FILE_TOO_SHORT && fault != FAULT_TOO_MANY_ENTRIES && fault != FAULT_INDEX_SHORT &&
+        fault != FAULT_NAME_UNTERMINATED) {
+        return true;
     }
-    bool terminated = true;
-    for (const InspectedEntry& entry : in.entries) terminated = terminated && entry.terminated;
-    if (!in.headerRead || in.entries.size() != in.count || !terminated) {
-        Fail(run, UPDATE_E_CORRUPT, -1, in.problems.empty() ? "the index cannot be read" : in.problems[0]);
-        return false;
-    }
-    return true;
+    const std::vector<std::string>& problems = run.inspection.problems;
+    Fail(run, verdict.result, -1, problems.empty() ? "the index cannot be read" : problems[0]);
+    return false;
 }
 
 // Where the run creates the entry's temporary file: the folders on the way
@@ -114,31 +114,44 @@ std::string TemporaryFileProblem(const Run& run, const std::string& name) {
     return "";
 }
 
-// The package's own reason to stop once the entry's data are copied.
-std::string DataProblem(const Inspection& in, const InspectedEntry& entry) {
-    if (!entry.inFile || !entry.checksummed) return "its data run past the end of the patch";
-    if (entry.record >= 0 && std::memcmp(entry.computed, in.records[entry.record].checksum, CHECKSUM_SIZE) != 0) {
-        return "its checksum " + ChecksumHex(entry.computed) + " differs from its record's " +
-               ChecksumHex(in.records[entry.record].checksum);
-    }
-    return "";
+// The package's reason to stop at an entry before its temporary file is made.
+std::string FaultBeforeCopy(const EntryVerdict& entry) {
+    if (entry.fault == FAULT_OUT_OF_REACH) return "its data start beyond what the updater can seek to";
+    if (entry.fault != FAULT_INSTALL_NAME) return "";
+    std::string why = std::string("its install name ") + InstallNameFaultText(entry.nameFault);
+    if (entry.sameNameAs >= 0) why += " (entry " + std::to_string(entry.sameNameAs) + ")";
+    return why;
+}
+
+// The package's reason to stop once the entry's data are copied.
+std::string FaultAfterCopy(const PackageVerdict& verdict, const EntryVerdict& entry) {
+    if (entry.fault == FAULT_DATA_SHORT) return "its data run past the end of the patch";
+    if (entry.fault != FAULT_CHECKSUM) return "";
+    return "its checksum " + ChecksumHex(entry.checksum) + " differs from its record's " +
+           ChecksumHex(verdict.records[entry.record].checksum);
 }
 
 // The extraction pass: every entry copied and verified, or the first failure.
 bool Extract(Run& run) {
-    const Inspection& in = run.inspection;
-    for (size_t j = 0; j < in.entries.size(); ++j) {
-        const InspectedEntry& entry = in.entries[j];
+    const PackageVerdict& verdict = run.inspection.verdict;
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        const EntryVerdict& entry = verdict.entries[j];
         PreviewEntry& shown = run.preview.entries[j];
         shown.reached = true;
-        const std::string folderProblem = TemporaryFileProblem(run, shown.installName);
-        if (!folderProblem.empty()) {
-            Fail(run, UPDATE_E_IO, static_cast<int>(j), folderProblem);
+        const int at = static_cast<int>(j);
+        const std::string nameProblem = FaultBeforeCopy(entry);
+        if (!nameProblem.empty()) {
+            Fail(run, UPDATE_E_CORRUPT, at, nameProblem);
             return false;
         }
-        const std::string dataProblem = DataProblem(in, entry);
+        const std::string folderProblem = TemporaryFileProblem(run, shown.installName);
+        if (!folderProblem.empty()) {
+            Fail(run, UPDATE_E_IO, at, folderProblem);
+            return false;
+        }
+        const std::string dataProblem = FaultAfterCopy(verdict, entry);
         if (!dataProblem.empty()) {
-            Fail(run, UPDATE_E_CORRUPT, static_cast<int>(j), dataProblem);
+            Fail(run, UPDATE_E_CORRUPT, at, dataProblem);
             return false;
         }
     }
@@ -160,7 +173,7 @@ bool Commit(Run& run) {
     return true;
 }
 
-bool ReadEntryData(Run& run, const InspectedEntry& entry, Bytes& bytes) {
+bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
     if (entry.size > LARGEST_LIST_SIZE || !SeekTo(run.patch.get(), entry.position)) return false;
     bytes.resize(entry.size);
     return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), run.patch.get()) == bytes.size();
@@ -171,7 +184,7 @@ bool ReadEntryData(Run& run, const InspectedEntry& entry, Bytes& bytes) {
 // plain file, or larger than the run reads.
 bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
-        if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.entries[j], bytes);
+        if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
     }
     std::string host;
     uint64_t size = 0;
@@ -186,7 +199,7 @@ bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
 
 bool PresentAfterRenames(const Run& run, const HashValueRecord& record) {
     const std::string path = RecordPath(record);
-    if (!RecordTerminated(record) || !PathFits(run, path, 0)) return true;  // never probed, so never missing
+    if (!RecordIsProbed(record, IsCp932LeadByte) || !PathFits(run, path, 0)) return true;  // never missing
     for (const PreviewEntry& entry : run.preview.entries) {
         if (SameName(entry.installName, path)) return true;
     }
@@ -259,12 +272,11 @@ void ExtendUninstallList(Run& run) {
 
 void Simulate(Run& run) {
     if (!IndexAccepted(run)) return;
-    const Inspection& in = run.inspection;
-    for (const InspectedEntry& entry : in.entries) {
+    for (const EntryVerdict& entry : run.inspection.verdict.entries) {
         PreviewEntry shown;
-        shown.storedName = entry.name;
+        shown.storedName = entry.storedName;
         shown.record = entry.record;
-        shown.installName = entry.record >= 0 ? RecordPath(in.records[entry.record]) : entry.name;
+        shown.installName = entry.installName;
         run.preview.entries.push_back(shown);
     }
     for (PreviewEntry& entry : run.preview.entries) entry.replaces = Look(run, entry.installName) == Found::FILE;

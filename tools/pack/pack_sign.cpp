@@ -83,10 +83,11 @@ int RunTool(const std::vector<std::string>& args, std::string& output) {
 // What makes `inspection` unfit for signing, or empty.
 std::string UnsignableBecause(const Inspection& inspection) {
     if (!inspection.problems.empty()) return "is not a patch the updater accepts: " + inspection.problems[0];
-    if (!inspection.peHeaders) return "is not a Windows program";
-    if (inspection.signature.present) return "is signed already: sign the patch as built, once";
-    if (inspection.fileSize != inspection.dataEnd) {
-        return "holds " + std::to_string(inspection.fileSize - inspection.dataEnd) +
+    if (!inspection.image.isProgram) return "is not a Windows program";
+    if (IsSigned(inspection)) return "is signed already: sign the patch as built, once";
+    const uint64_t fileSize = inspection.verdict.fileSize;
+    if (fileSize != inspection.dataEnd) {
+        return "holds " + std::to_string(fileSize - inspection.dataEnd) +
                " bytes after its last entry: sign the patch as built";
     }
     return "";
@@ -95,9 +96,9 @@ std::string UnsignableBecause(const Inspection& inspection) {
 // The signed file must be the patch with only the signature appended.
 std::string SignedBadlyBecause(const Inspection& inspection, uint64_t unsignedSize) {
     if (!inspection.problems.empty()) return "the signed file is no longer accepted: " + inspection.problems[0];
-    if (!inspection.signature.present) return "the signed file carries no certificate table";
+    if (!IsSigned(inspection)) return "the signed file carries no certificate table";
     if (!inspection.warnings.empty()) return "the signed file: " + inspection.warnings[0];
-    if (inspection.signature.offset < unsignedSize) return "the signature does not follow the package";
+    if (inspection.image.certificateOffset < unsignedSize) return "the signature does not follow the package";
     return "";
 }
 
@@ -158,7 +159,7 @@ bool SignPatch(const SignOptions& options, std::string& error) {
     // The tool writes only a file that does not exist yet; the name stays ours.
     placeholder.reset();
     RemoveFile(temp);
-    const bool signedWell = SignAndCheck(options, out, temp, patch.fileSize, error);
+    const bool signedWell = SignAndCheck(options, out, temp, patch.verdict.fileSize, error);
     if (signedWell && MoveOnto(temp, out)) return true;
     if (signedWell) error = "output " + Quoted(out) + ": cannot move the signed patch into place";
     RemoveFile(temp);

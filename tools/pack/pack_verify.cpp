@@ -6,6 +6,7 @@
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
+#include "package/record_lookup.h"
 #include "package/running_checksum.h"
 
 namespace {
@@ -58,9 +59,9 @@ void Check(const std::string& gameDir, const HashValueRecord& record, VerifiedRe
     out.path = DisplayName(stored);
     std::memcpy(out.expected, record.checksum, CHECKSUM_SIZE);
     std::string utf8, host;
-    if (!RecordTerminated(record) || !Cp932ToUtf8(stored, utf8)) {
+    if (!RecordPathTerminated(record) || !Cp932ToUtf8(stored, utf8)) {
         out.state = RecordState::UNREADABLE;
-        out.note = RecordTerminated(record) ? "the path is not Shift-JIS" : "the path has no terminator";
+        out.note = RecordPathTerminated(record) ? "the path is not Shift-JIS" : "the path has no terminator";
         return;
     }
     const Found found = FindInFolder(gameDir, utf8, host);
@@ -90,7 +91,7 @@ uint64_t PresentBytes(const std::string& gameDir, const std::vector<HashValueRec
         std::string utf8, host;
         uint64_t size = 0;
         bool regular = false;
-        if (RecordTerminated(record) && Cp932ToUtf8(RecordPath(record), utf8) &&
+        if (RecordPathTerminated(record) && Cp932ToUtf8(RecordPath(record), utf8) &&
             FindInFolder(gameDir, utf8, host) == Found::FILE && StatFile(host, size, regular)) {
             total += size;
         }
