@@ -39,6 +39,7 @@ enum Twist {
     TWIST_TRUNCATED,           // the patch ends inside the last entry
     TWIST_TOO_MANY,            // the header counts 33 entries
     TWIST_NO_LIST,             // the package carries no list: all unverified
+    TWIST_NAME_REFUSED,        // an entry is installed as a ".tmp" name
     TWIST_COUNT
 };
 
@@ -80,6 +81,7 @@ void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std
 Case MakePatch(Twist twist, std::mt19937& random, std::vector<TestRecord> records) {
     std::vector<std::string> paths = {"data1.arc", "new.arc", "data2.arc", "bgm\\ed.ogg"};
     if (twist == TWIST_MISSING_FOLDER) paths[3] = "movie\\op.mpg";
+    if (twist == TWIST_NAME_REFUSED) paths[1] = "notes.tmp";
     const size_t files = twist == TWIST_TARGET_IS_FOLDER || twist == TWIST_TEMPORARY_BLOCKED ? 4 : 2 + random() % 3;
     Case made;
     for (size_t i = 0; i < files; ++i) {
