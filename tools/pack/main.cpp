@@ -179,7 +179,7 @@ int RunInspect(const std::vector<std::string>& args) {
     if (patch.empty()) return UsageError("inspect: no patch named");
     Inspection inspection;
     std::string error;
-    if (!InspectPatch(patch, inspection, error)) return Failure(error);
+    if (!InspectPatch(patch, inspection, error, true)) return Failure(error);
     PrintInspection(inspection, json, stdout);
     if (!inspection.problems.empty()) return EXIT_BAD_INPUT;
     return strict && !inspection.warnings.empty() ? EXIT_USAGE : EXIT_OK;
@@ -290,7 +290,7 @@ int RunPreview(const std::vector<std::string>& args) {
     if (parsed.positional.size() != 2) return UsageError("preview: name a patch and a game folder");
     Preview preview;
     std::string error;
-    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error)) return Failure("preview: " + error);
+    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error, true)) return Failure("preview: " + error);
     PrintPreview(preview, parsed.Has("--json"), stdout);
     return preview.result == UPDATE_OK ? EXIT_OK : EXIT_BAD_INPUT;
 }

@@ -15,9 +15,17 @@ namespace {
 // A magic this close to the long layout's is probably that one, damaged.
 constexpr int NEAR_MAGIC_DIFFERENCES = 2;
 
+// The patch as the verdict reads it; the bytes read count as progress.
+struct PatchReading {
+    FILE* file;
+    Progress progress;
+};
+
 bool ReadFileAt(void* context, uint64_t position, void* buffer, uint32_t length) {
-    FILE* file = static_cast<FILE*>(context);
-    return SeekTo(file, position) && std::fread(buffer, 1, length, file) == length;
+    PatchReading* reading = static_cast<PatchReading*>(context);
+    if (!SeekTo(reading->file, position) || std::fread(buffer, 1, length, reading->file) != length) return false;
+    AdvanceProgress(reading->progress, length);
+    return true;
 }
 
 std::string EntryLabel(const EntryVerdict& entry, size_t j) {
@@ -284,7 +292,7 @@ void PrintText(const Inspection& inspection, FILE* out) {
 
 }  // namespace
 
-bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error) {
+bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error, bool progress) {
     inspection = Inspection{};
     bool regular = false;
     uint64_t fileSize = 0;
@@ -294,10 +302,15 @@ bool InspectPatch(const std::string& path, Inspection& inspection, std::string& 
         return false;
     }
     PackageReader reader;
-    reader.context = file.get();
+    PatchReading reading{file.get(), Progress{}};
+    reading.progress.enabled = progress && StderrIsTerminal();
+    reading.progress.total = fileSize > PACKAGE_OFFSET ? fileSize - PACKAGE_OFFSET : fileSize;
+    reader.context = &reading;
     reader.fileSize = fileSize;
     reader.readAt = ReadFileAt;
     inspection.verdict = JudgePackage(reader, CP932_NAME_RULES);
+    EndProgress(reading.progress);
+    reading.progress.enabled = false;
     CollectProblems(inspection);
     CollectWarnings(reader, inspection);
     return true;

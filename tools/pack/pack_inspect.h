@@ -24,6 +24,7 @@ struct Inspection {
 inline bool IsSigned(const Inspection& inspection) { return inspection.image.certificateSize > 0; }
 
 // False only when the file cannot be opened or measured.
-bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error);
+// With `progress`, the bytes read are shown on a terminal.
+bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error, bool progress = false);
 
 void PrintInspection(const Inspection& inspection, bool json, FILE* out);

@@ -287,14 +287,15 @@ void Simulate(Run& run) {
 
 }  // namespace
 
-bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview& preview, std::string& error) {
+bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview& preview, std::string& error,
+                  bool progress) {
     preview = Preview{};
     if (FindInFolder(gameDir, "", error) != Found::FOLDER) {
         error = "\"" + gameDir + "\" is not a folder";
         return false;
     }
     Run run{gameDir, Inspection{}, OpenForReading(patch), preview};
-    if (!InspectPatch(patch, run.inspection, error)) return false;
+    if (!InspectPatch(patch, run.inspection, error, progress)) return false;
     Simulate(run);
     return true;
 }

@@ -37,7 +37,9 @@ struct Preview {
 };
 
 // False, with the reason, only when the patch or the folder cannot be read.
-bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview& preview, std::string& error);
+// With `progress`, reading the patch is shown on a terminal.
+bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview& preview, std::string& error,
+                  bool progress = false);
 
 // The exit code the program ends with for the run's result.
 uint32_t PreviewExitCode(const Preview& preview);
