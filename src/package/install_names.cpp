@@ -76,6 +76,16 @@ void ComparableName(const char* name, char (&out)[NAME_WORK_SIZE], const NameRul
     }
 }
 
+// Lowering empties a name in which a pair is no character.
+bool IsText(const char* name, const NameRules& rules) {
+    const char* p = name;
+    for (; *p != '\0'; p = NextCharacter(p, rules.isLeadByte)) {
+        if (!IsDoubleByte(p, rules.isLeadByte) && rules.isLeadByte(static_cast<unsigned char>(*p))) return false;
+    }
+    char lowered[NAME_WORK_SIZE];
+    return rules.loweredCopy(name, lowered, sizeof lowered) && (lowered[0] != '\0' || p == name);
+}
+
 }  // namespace
 
 bool IsContainedName(const char* name, LeadByteTest isLeadByte) {
@@ -122,6 +132,7 @@ const char* InstallNameFaultText(InstallNameFault fault) {
         case NAME_TEMPORARY: return "ends in \".tmp\", the updater's temporary files";
         case NAME_ALTERED: return "has a name ending in a dot or space";
         case NAME_UNUSABLE_CHARACTER: return "holds a character no file name may hold";
+        case NAME_NOT_TEXT: return "is no text in code page 932";
         case NAME_DUPLICATE: return "names the same file as an earlier entry";
     }
     return "is refused";
@@ -140,6 +151,7 @@ InstallNameFault JudgeInstallName(const char* name, const char* const* earlier, 
     sameNameAs = -1;
     const InstallNameFault fault = CheckInstallName(name, rules.isLeadByte);
     if (fault != NAME_ACCEPTED) return fault;
+    if (!IsText(name, rules)) return NAME_NOT_TEXT;
     for (size_t k = 0; k < earlierCount; ++k) {
         if (CheckInstallName(earlier[k], rules.isLeadByte) == NAME_ACCEPTED && SameInstallName(name, earlier[k], rules)) {
             sameNameAs = static_cast<int>(k);

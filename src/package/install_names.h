@@ -16,6 +16,9 @@ enum InstallNameFault {
     NAME_ALTERED,
     // Holds < > " | ? * or a control character, which no file name may hold.
     NAME_UNUSABLE_CHARACTER,
+    // No text in the code page: a pair that is no character, or a lead byte cut
+    // short by the end; the file would get another name than the one recorded.
+    NAME_NOT_TEXT,
     // An earlier entry is installed under the same name (see SameInstallName).
     NAME_DUPLICATE,
 };
@@ -34,7 +37,7 @@ bool SameInstallName(const char* name, const char* other, const NameRules& rules
 
 // The run's rules for an entry's install name, given the install names of the
 // entries before it (earlier names that break a rule themselves are passed
-// over): a rule of CheckInstallName, or NAME_DUPLICATE with `sameNameAs` the
+// over): a rule of CheckInstallName, NAME_NOT_TEXT, or NAME_DUPLICATE with `sameNameAs` the
 // earlier entry (-1 otherwise). The run calls it for every entry, a builder of
 // a package before writing anything.
 InstallNameFault JudgeInstallName(const char* name, const char* const* earlier, size_t earlierCount,

@@ -70,6 +70,7 @@ TEST(InstallNames, DuplicatesIgnoreCaseAndSeparators) {
     EXPECT_EQ(same, -1);
     EXPECT_EQ(JudgeInstallName("b.arc", earlier, 2, RULES, same), NAME_ACCEPTED) << "only earlier entries count";
     EXPECT_EQ(JudgeInstallName("nul", earlier, 3, RULES, same), NAME_DEVICE);
+    EXPECT_EQ(JudgeInstallName("a\x83", earlier, 3, RULES, same), NAME_NOT_TEXT) << "a lead byte cut short";
 }
 
 TEST(PackageLayout, ArithmeticOfBothLayouts) {

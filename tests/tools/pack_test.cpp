@@ -139,12 +139,20 @@ struct Workbench {
         return data;
     }
 
-    Inspection Inspect() {
+    Inspection Inspect(const std::string& path = "") {
         Inspection inspection;
         std::string error;
-        EXPECT_TRUE(InspectPatch(options.out, inspection, error)) << error;
+        EXPECT_TRUE(InspectPatch(path.empty() ? options.out : path, inspection, error)) << error;
         return inspection;
     }
+
+    // Inspects `bytes`, a patch altered, written beside the patch built.
+    Inspection InspectAltered(const Bytes& bytes) {
+        WriteFile(Altered(), bytes);
+        return Inspect(Altered());
+    }
+
+    std::string Altered() const { return folder / "altered.exe"; }
 };
 
 // Checks that a refused build says why, naming `mention`, and leaves the folder as it was.
@@ -498,14 +506,7 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
     bench.Add("b.arc", 10);
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Bytes good = ReadFile(bench.options.out);
-    const std::string altered = bench.folder / "altered.exe";
-    const auto problemsOf = [&](const Bytes& bytes) {
-        WriteFile(altered, bytes);
-        Inspection in;
-        std::string error;
-        EXPECT_TRUE(InspectPatch(altered, in, error));
-        return in.problems.size();
-    };
+    const auto problemsOf = [&](const Bytes& bytes) { return bench.InspectAltered(bytes).problems.size(); };
     EXPECT_EQ(problemsOf(good), 0u);
     EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 15)), 0u) << "too short";
     EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 16 + 200)), 0u) << "index cut short";
@@ -575,12 +576,9 @@ TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
     bench.Add("b.arc", 10);
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Bytes good = ReadFile(bench.options.out);
-    const std::string altered = bench.folder / "altered.exe";
+    const std::string altered = bench.Altered();
     const auto warningsOf = [&](const Bytes& bytes) {
-        WriteFile(altered, bytes);
-        Inspection in;
-        std::string error;
-        EXPECT_TRUE(InspectPatch(altered, in, error));
+        const Inspection in = bench.InspectAltered(bytes);
         std::string all = in.problems.empty() ? "" : "rejected\n";
         for (const std::string& warning : in.warnings) all += warning + "\n";
         return all;
