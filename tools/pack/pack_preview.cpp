@@ -65,12 +65,8 @@ bool SameName(const std::string& a, const std::string& b) {
 // The folders on the way to `name`, outermost first ("sub", "sub\deeper").
 std::vector<std::string> FoldersOf(const std::string& name) {
     std::vector<std::string> folders;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsCp932LeadByte(static_cast<unsigned char>(name[i]))) {
-            ++i;
-        } else if (name[i] == '\\' || name[i] == '/') {
-            folders.push_back(name.substr(0, i));
-        }
+    for (const char* p = name.c_str(); *p != '\0'; p = NextCharacter(p, IsCp932LeadByte)) {
+        if (IsPathSeparator(*p)) folders.push_back(name.substr(0, static_cast<size_t>(p - name.c_str())));
     }
     return folders;
 }
