@@ -28,13 +28,19 @@ bool ReadFileAt(void* context, uint64_t position, void* buffer, uint32_t length)
     return true;
 }
 
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
 std::string EntryLabel(const EntryVerdict& entry, size_t j) {
     return "entry " + std::to_string(j) + " " + DisplayName(entry.storedName);
 }
 
 std::string FaultText(const PackageVerdict& verdict, const EntryVerdict& entry) {
     switch (entry.fault) {
-        case FAULT_OUT_OF_REACH: return "its data start beyond 0x7FFFFFFF, where the updater cannot seek";
+        case FAULT_OUT_OF_REACH: return "its data start beyond " + Hex32(SEEK_LIMIT) + ", where the updater cannot seek";
         case FAULT_INSTALL_NAME:
             return "install name \"" + DisplayName(entry.installName) + "\" " + InstallNameFaultText(entry.nameFault) +
                    (entry.sameNameAs >= 0 ? " (entry " + std::to_string(entry.sameNameAs) + ")" : "");
@@ -173,12 +179,6 @@ std::string JsonStrings(const std::vector<std::string>& texts) {
     std::string out = "[";
     for (size_t i = 0; i < texts.size(); ++i) out += (i ? ",\n    " : "\n    ") + JsonString(texts[i]);
     return out + "\n  ]";
-}
-
-std::string Hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
 }
 
 std::string MagicText(const PackageVerdict& verdict) {
