@@ -22,6 +22,7 @@
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/watched_install.h"
+#include "support/window_names.h"
 #include "support/win_files.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
@@ -52,18 +53,6 @@ std::string BinFolder() {
 }
 
 Bytes Generated(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 3); }
-
-std::string ClassOf(HWND window) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-std::string TextOf(HWND window) {
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
 
 struct Search {
     DWORD processId;
@@ -142,7 +131,7 @@ Drive DriveUpdater(const std::string& patch, const KillPoint* kill) {
         for (HWND window : search.found) {
             if (HWND text = GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) {
                 if (answered.insert(window).second) {
-                    const int button = TextOf(text) == TEXT_CONSENT ? IDYES : IDOK;
+                    const int button = WindowText(text) == TEXT_CONSENT ? IDYES : IDOK;
                     PostMessageA(GetDlgItem(window, button), BM_CLICK, 0, 0);
                 }
             } else if (kill && GetDlgItem(window, IDC_TOTAL_PROGRESS)) {

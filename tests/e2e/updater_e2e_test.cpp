@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/window_watch.h"
+#include "support/window_watch.h"
 #include "entry/program_names.h"
 #include "package/update_result.h"
 #include "package/package_format.h"

@@ -18,13 +18,13 @@
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
 #include "package/package_format.h"
+#include "support/dialog_harness.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/small_disk.h"
 #include "support/watched_install.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -68,11 +68,8 @@ Patch MakePatch(const std::vector<std::pair<std::string, Bytes>>& files, uint32_
 class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override {
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
+        ResetDialogState();
         onTotalPosition = nullptr;
-        ASSERT_TRUE(RegisterProgressBarClass());
         install_ = root_ / "game";
         outside_ = root_ / "outside";
         ASSERT_TRUE(CreateDirectoryA(outside_.c_str(), nullptr));
@@ -82,10 +79,7 @@ protected:
 
     void TearDown() override {
         onTotalPosition = nullptr;
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
+        CloseProgressDialog(progressDialogHandle);
     }
 
     std::string In(const std::string& name) const { return install_ + "\\" + name; }
@@ -110,10 +104,7 @@ protected:
     UpdateResult Run(const Bytes& patch) {
         EXPECT_TRUE(WriteWholeFile(patchPath_, patch));
         if (!progressDialogHandle || !IsWindow(progressDialogHandle)) {
-            progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
-                                                      nullptr, ProgressDialogProc, 0);
-            EXPECT_NE(progressDialogHandle, nullptr);
-            ShowWindow(progressDialogHandle, SW_SHOWNA);
+            EXPECT_NE(OpenProgressDialog(), nullptr);
             HWND bar = GetDlgItem(progressDialogHandle, IDC_TOTAL_PROGRESS);
             originalBarProc = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TotalBarSpy)));

@@ -14,12 +14,12 @@
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
+#include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
 #include "support/host_links.h"
 #include "support/install_names.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -96,13 +96,8 @@ std::vector<std::pair<std::string, Bytes>> Listing(const std::string& folder) {
 class PlantedLinksTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        cancelRequested = 0;
-        abortRequested = 0;
-        ASSERT_TRUE(RegisterProgressBarClass());
-        progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                                  ProgressDialogProc, 0);
-        ASSERT_NE(progressDialogHandle, nullptr);
-        ShowWindow(progressDialogHandle, SW_SHOWNA);
+        dialog_ = OpenProgressDialog();
+        ASSERT_NE(dialog_, nullptr);
         install_ = root_ / "game";
         ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
         ASSERT_TRUE(WriteWholeFile(In("a.arc"), std::string("old a")));
@@ -110,15 +105,7 @@ protected:
         ASSERT_TRUE(WriteWholeFile(In("uninst.lst"), std::string("a.arc\n\0", 7)));
     }
 
-    void TearDown() override {
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-    }
+    void TearDown() override { CloseProgressDialog(dialog_); }
 
     std::string In(const std::string& name) const { return install_ + "\\" + name; }
     std::string Out(const std::string& name) const { return outside_ / name; }
@@ -143,6 +130,7 @@ protected:
     }
 
     const Bytes newA_ = BytesOf("the new a.arc");
+    HWND dialog_ = nullptr;
     std::string install_;
     TempFolder root_{"plant"};
     TempFolder outside_{"outside"};

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "ui/dialog_harness.h"
+#include "support/dialog_harness.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
