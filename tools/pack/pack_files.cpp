@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <new>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include <process.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +22,7 @@ namespace {
 
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr uint64_t MEBIBYTE = 1u << 20;
+constexpr size_t PAGE_ALIGNMENT = 4096;
 
 #ifdef _WIN32
 std::wstring Wide(const std::string& utf8) {
@@ -49,6 +52,24 @@ int ProcessId() { return static_cast<int>(getpid()); }
 
 }  // namespace
 
+#ifdef _WIN32
+void AlignedFree::operator()(uint8_t* buffer) const { _aligned_free(buffer); }
+
+ChunkBuffer NewChunkBuffer() {
+    void* buffer = _aligned_malloc(PACK_CHUNK_SIZE, PAGE_ALIGNMENT);
+    if (!buffer) throw std::bad_alloc();
+    return ChunkBuffer(static_cast<uint8_t*>(buffer));
+}
+#else
+void AlignedFree::operator()(uint8_t* buffer) const { std::free(buffer); }
+
+ChunkBuffer NewChunkBuffer() {
+    void* buffer = nullptr;
+    if (posix_memalign(&buffer, PAGE_ALIGNMENT, PACK_CHUNK_SIZE) != 0) throw std::bad_alloc();
+    return ChunkBuffer(static_cast<uint8_t*>(buffer));
+}
+#endif
+
 File OpenForReading(const std::string& path) {
 #ifdef _WIN32
     return File(_wfopen(Wide(path).c_str(), L"rb"));
@@ -68,6 +89,33 @@ bool StatFile(const std::string& path, uint64_t& size, bool& regular) {
     regular = (status.st_mode & S_IFMT) == S_IFREG;
     size = static_cast<uint64_t>(status.st_size);
     return true;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known) return false;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.number = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+    identity.device = static_cast<unsigned long long>(status.st_dev);
+    identity.number = static_cast<unsigned long long>(status.st_ino);
+    identity.folder = S_ISDIR(status.st_mode);
+#endif
+    return true;
+}
+
+bool FileIsFolder(const std::string& path) {
+    FileIdentity identity;
+    return IdentifyFile(path, identity) && identity.folder;
 }
 
 bool SeekTo(FILE* file, uint64_t position) {
@@ -116,17 +164,67 @@ void RemoveFile(const std::string& path) {
 #endif
 }
 
+namespace {
+
+bool ChecksumByReading(FILE* file, RunningChecksum& state) {
+    const ChunkBuffer buffer = NewChunkBuffer();
+    size_t got;
+    while ((got = std::fread(buffer.get(), 1, PACK_CHUNK_SIZE, file)) > 0) Update(state, buffer.get(), got);
+    return !std::ferror(file);
+}
+
+#ifdef _WIN32
+bool ChecksumByMapping(FILE*, RunningChecksum&, bool& mapped) {
+    mapped = false;
+    return false;
+}
+#else
+// Mapped a window at a time, so the address space needed stays small.
+constexpr uint64_t MAP_WINDOW = 64 * MEBIBYTE;
+#ifdef MAP_POPULATE
+constexpr int MAP_FLAGS = MAP_SHARED | MAP_POPULATE;
+#else
+constexpr int MAP_FLAGS = MAP_SHARED;
+#endif
+
+// The checksum reads the page cache directly: no copy into a buffer first.
+bool ChecksumByMapping(FILE* file, RunningChecksum& state, bool& mapped) {
+    const int descriptor = fileno(file);
+    struct stat status;
+    mapped = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    const uint64_t size = mapped ? static_cast<uint64_t>(status.st_size) : 0;
+    for (uint64_t at = 0; mapped && at < size; at += MAP_WINDOW) {
+        const size_t length = static_cast<size_t>(size - at < MAP_WINDOW ? size - at : MAP_WINDOW);
+        void* window = mmap(nullptr, length, PROT_READ, MAP_FLAGS, descriptor, static_cast<off_t>(at));
+        if (window == MAP_FAILED) {
+            // Only the first window decides: later ones failing is a real failure.
+            mapped = at > 0;
+            return false;
+        }
+        madvise(window, length, MADV_SEQUENTIAL);
+        Update(state, window, length);
+        munmap(window, length);
+    }
+    return mapped;
+}
+#endif
+
+}  // namespace
+
 bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error) {
+    if (FileIsFolder(path)) {
+        error = path + ": is a folder";
+        return false;
+    }
     File file = OpenForReading(path);
     if (!file) {
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> buffer(PACK_CHUNK_SIZE);
     RunningChecksum state{};
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) Update(state, buffer.data(), got);
-    if (std::ferror(file.get())) {
+    bool mapped = false;
+    const bool read = ChecksumByMapping(file.get(), state, mapped) || (!mapped && ChecksumByReading(file.get(), state));
+    if (!read) {
         error = path + ": read failed";
         return false;
     }

@@ -86,7 +86,8 @@ bool StoredInstallPath(const std::string& utf8, std::string& sjis, std::string& 
         }
         std::string stored;
         if (!Utf8ToCp932(component, stored)) {
-            why = "has no Shift-JIS form";
+            const std::string lookAlikes = ShiftJisLookAlikes(component);
+            why = "has no Shift-JIS form" + (lookAlikes.empty() ? "" : ": " + lookAlikes);
             return false;
         }
         sjis += sjis.empty() ? stored : "\\" + stored;
