@@ -8,6 +8,7 @@
 #include "pack_list.h"
 #include "pack_output.h"
 #include "pack_paths.h"
+#include "pack_read_ahead.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
 
@@ -259,22 +260,29 @@ Refusal WriteStub(FILE* out, const std::string& stub, uint64_t stubSize) {
     return "";
 }
 
-// Copies one file in large chunks, checksumming each chunk on the way.
-Refusal CopyEntry(FILE* out, const PlannedEntry& entry, uint8_t* buffer, Progress& progress,
-                  uint8_t checksum[CHECKSUM_SIZE]) {
+// Copies one file in large chunks. The reading thread checksums each chunk
+// it reads while this one writes the chunk before: the write is the slow part.
+Refusal CopyEntry(FILE* out, const PlannedEntry& entry, Progress& progress, uint8_t checksum[CHECKSUM_SIZE]) {
     File in = OpenForReading(entry.source);
     if (!in) return "file " + Quoted(entry.source) + ": cannot open: " + std::strerror(errno);
     RunningChecksum state{};
     uint64_t copied = 0;
-    size_t got;
-    while ((got = std::fread(buffer, 1, PACK_CHUNK_SIZE, in.get())) > 0) {
-        copied += got;
-        if (copied > entry.size) break;
-        Update(state, buffer, got);
-        if (!WriteAll(out, buffer, got)) return WriteFailed("writing " + Quoted(entry.source) + " into the patch");
-        AdvanceProgress(progress, got);
+    Refusal failed;
+    const auto copy = [&](const uint8_t* chunk, size_t size) {
+        copied += size;
+        if (copied > entry.size) return false;
+        if (!WriteAll(out, chunk, size)) {
+            failed = WriteFailed("writing " + Quoted(entry.source) + " into the patch");
+            return false;
+        }
+        AdvanceProgress(progress, size);
+        return true;
+    };
+    int readError = 0;
+    if (ForEachChunk(in.get(), &state, copy, readError) == ChunkWalk::READ_FAILED) {
+        return "file " + Quoted(entry.source) + ": read failed: " + std::strerror(readError);
     }
-    if (std::ferror(in.get())) return "file " + Quoted(entry.source) + ": read failed";
+    if (!failed.empty()) return failed;
     if (copied != entry.size) return "file " + Quoted(entry.source) + ": changed size while packing";
     StoreChecksum(state, checksum);
     return "";
@@ -294,10 +302,9 @@ Refusal WritePatch(FILE* out, const BuildOptions& options, Plan& plan, uint64_t 
     Progress progress;
     progress.enabled = options.progress && StderrIsTerminal();
     for (const PlannedEntry& entry : plan.entries) progress.total += entry.source.empty() ? 0 : entry.size;
-    const ChunkBuffer buffer = NewChunkBuffer();
     for (size_t i = 1; i < plan.entries.size() && failed.empty(); ++i) {
         const PlannedEntry& entry = plan.entries[i];
-        failed = CopyEntry(out, entry, buffer.get(), progress, plan.records[entry.record].checksum);
+        failed = CopyEntry(out, entry, progress, plan.records[entry.record].checksum);
     }
     EndProgress(progress);
     if (!failed.empty()) return failed;

@@ -1,5 +1,7 @@
 #include "pack_files.h"
 
+#include "pack_read_ahead.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,7 +16,6 @@
 #include <process.h>
 #else
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -164,53 +165,6 @@ void RemoveFile(const std::string& path) {
 #endif
 }
 
-namespace {
-
-bool ChecksumByReading(FILE* file, RunningChecksum& state) {
-    const ChunkBuffer buffer = NewChunkBuffer();
-    size_t got;
-    while ((got = std::fread(buffer.get(), 1, PACK_CHUNK_SIZE, file)) > 0) Update(state, buffer.get(), got);
-    return !std::ferror(file);
-}
-
-#ifdef _WIN32
-bool ChecksumByMapping(FILE*, RunningChecksum&, bool& mapped) {
-    mapped = false;
-    return false;
-}
-#else
-// Mapped a window at a time, so the address space needed stays small.
-constexpr uint64_t MAP_WINDOW = 64 * MEBIBYTE;
-#ifdef MAP_POPULATE
-constexpr int MAP_FLAGS = MAP_SHARED | MAP_POPULATE;
-#else
-constexpr int MAP_FLAGS = MAP_SHARED;
-#endif
-
-// The checksum reads the page cache directly: no copy into a buffer first.
-bool ChecksumByMapping(FILE* file, RunningChecksum& state, bool& mapped) {
-    const int descriptor = fileno(file);
-    struct stat status;
-    mapped = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-    const uint64_t size = mapped ? static_cast<uint64_t>(status.st_size) : 0;
-    for (uint64_t at = 0; mapped && at < size; at += MAP_WINDOW) {
-        const size_t length = static_cast<size_t>(size - at < MAP_WINDOW ? size - at : MAP_WINDOW);
-        void* window = mmap(nullptr, length, PROT_READ, MAP_FLAGS, descriptor, static_cast<off_t>(at));
-        if (window == MAP_FAILED) {
-            // Only the first window decides: later ones failing is a real failure.
-            mapped = at > 0;
-            return false;
-        }
-        madvise(window, length, MADV_SEQUENTIAL);
-        Update(state, window, length);
-        munmap(window, length);
-    }
-    return mapped;
-}
-#endif
-
-}  // namespace
-
 bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error) {
     if (FileIsFolder(path)) {
         error = path + ": is a folder";
@@ -222,10 +176,13 @@ bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& err
         return false;
     }
     RunningChecksum state{};
-    bool mapped = false;
-    const bool read = ChecksumByMapping(file.get(), state, mapped) || (!mapped && ChecksumByReading(file.get(), state));
-    if (!read) {
-        error = path + ": read failed";
+    int readError = 0;
+    const auto feed = [&](const uint8_t* chunk, size_t size) {
+        Update(state, chunk, size);
+        return true;
+    };
+    if (ForEachChunk(file.get(), nullptr, feed, readError) != ChunkWalk::DONE) {
+        error = path + ": read failed: " + std::strerror(readError);
         return false;
     }
     StoreChecksum(state, checksum);

@@ -50,8 +50,8 @@ File CreateTempBeside(const std::string& target, std::string& tempPath);
 bool MoveOnto(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
-// Runs the whole file through the checksum, reading the page cache directly
-// where the file can be mapped. False, with the cause in `error`, on failure.
+// Runs the whole file through the checksum, reading ahead on a second thread.
+// False, with the cause in `error`, on failure.
 bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error);
 
 // Sixteen hex digits of the stored byte order.
