@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "install/install_paths.h"
+#include "io/copy_buffer.h"
 #include "io/file_handle.h"
 #include "package/package_format.h"
 #include "package/package_index.h"
@@ -100,7 +101,8 @@ bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& 
     SetUpBar(controls.fileBar, FILE_BAR_RANGE);
     SetUpBar(controls.totalBar, index.count);
     PumpMessages();
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[COPY_CHUNK_SIZE]);
+    const CopyBuffer buffer = AllocateCopyBuffer();
+    if (!buffer) return false;
     const CopyWork work{controls, buffer.get(), checksum};
     for (uint32_t i = 0; i < index.count; ++i) {
         if (!CopyEntry(image, index, i, folder, work)) return false;

@@ -3,11 +3,16 @@
 // program: its question is answered Yes and its success box OK, the way a user
 // would, and timed from the answer to the success box. The plain copier shows
 // the same boxes and is timed the same way; it also runs without any dialog.
-// Best of several runs.
-//   update_bench BENCH_FOLDER [REPETITIONS]
+// Best of several runs. The peak working set of each program is read when its
+// success box appears, the copy then being done: the largest of all runs.
+//   update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]
 // BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
-// the install folder the registry names. plain_copier.exe is found beside this program.
+// the install folder the registry names. plain_copier.exe is found beside this
+// program. Each LARGER_PATCH (a file name in BENCH_FOLDER) is run once more into
+// a fresh install folder, for its peak working set.
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +37,7 @@ struct RunTimes {
     double startToExit = 0;
     double consentToSuccess = 0;  // not for the copier without dialog, which asks nothing
     double inProcess = 0;         // the copier only: its own measure
+    SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
 };
 
 struct Search {
@@ -65,12 +71,19 @@ void Click(HWND box, int id) {
 struct BoxAnswers {
     double consentAt = 0;
     double successAt = 0;
+    SIZE_T peakWorkingSet = 0;
     bool unexpected = false;
 };
 
+SIZE_T PeakWorkingSet(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
 // Answers the consent question Yes and the success box OK; any other box is a failure.
-void AnswerNewBoxes(DWORD processId, std::set<HWND>& answered, BoxAnswers& answers) {
-    Search search{processId, {}};
+void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered, BoxAnswers& answers) {
+    Search search{process.dwProcessId, {}};
     EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
     for (HWND window : search.found) {
         if (answered.count(window) || !GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) continue;
@@ -83,6 +96,7 @@ void AnswerNewBoxes(DWORD processId, std::set<HWND>& answered, BoxAnswers& answe
         } else {
             if (text == TEXT_SUCCESS) {
                 answers.successAt = seen;
+                answers.peakWorkingSet = PeakWorkingSet(process.hProcess);
             } else {
                 answers.unexpected = true;
             }
@@ -109,7 +123,7 @@ RunTimes RunProgram(const std::string& program, std::string commandLine) {
     bool ended = false;
     while (!ended) {
         ended = WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_OBJECT_0;
-        if (!ended) AnswerNewBoxes(process.dwProcessId, answered, answers);
+        if (!ended) AnswerNewBoxes(process, answered, answers);
         if (bench::Now() - start > RUN_TIMEOUT_MS / 1000.0) {
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, INFINITE);
@@ -122,6 +136,7 @@ RunTimes RunProgram(const std::string& program, std::string commandLine) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     times.ok = ended && code == 0 && !answers.unexpected;
+    times.peakWorkingSet = answers.peakWorkingSet;
     if (answers.consentAt > 0 && answers.successAt > answers.consentAt) {
         times.consentToSuccess = answers.successAt - answers.consentAt;
     }
@@ -186,6 +201,11 @@ void KeepLower(RunTimes& best, const RunTimes& run) {
     KeepLower(best.startToExit, run.startToExit);
     KeepLower(best.consentToSuccess, run.consentToSuccess);
     KeepLower(best.inProcess, run.inProcess);
+    if (run.peakWorkingSet > best.peakWorkingSet) best.peakWorkingSet = run.peakWorkingSet;
+}
+
+void MemoryRow(const char* what, SIZE_T bytes, const char* note) {
+    std::printf("%-*s %8.2f MiB   %s\n", bench::WHAT_WIDTH, what, bytes / 1048576.0, note);
 }
 
 void Row(const char* what, double seconds, const char* note) {
@@ -201,7 +221,7 @@ void Ratio(const char* what, double ratio, const char* note) {
 int main(int argc, char** argv) {
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
     if (argc < 2 || repetitions < 1) {
-        std::fprintf(stderr, "usage: update_bench BENCH_FOLDER [REPETITIONS]\n");
+        std::fprintf(stderr, "usage: update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]\n");
         return 2;
     }
     const std::string patch = std::string(argv[1]) + "\\patch.exe";
@@ -249,5 +269,18 @@ int main(int argc, char** argv) {
           "process start to exit, both");
     std::printf("%-*s %8.0f %%     of the plain copy with dialog (dialog to end)\n", bench::WHAT_WIDTH,
                 "dialog share of the plain copy", 100 * (1 - best.bare.inProcess / best.copier.inProcess));
+    MemoryRow("update: peak working set", best.update.peakWorkingSet, "largest of the runs, Wine's own included");
+    MemoryRow("plain copy, dialog: peak working set", best.copier.peakWorkingSet, "the same, for comparison");
+    for (int i = 3; i < argc; ++i) {
+        const std::string larger = std::string(argv[1]) + "\\" + argv[i];
+        const RunTimes run = bench::FreshInstallFolder(game) ? RunUpdater(larger) : RunTimes();
+        if (!run.ok) {
+            std::fprintf(stderr, "update_bench: the update of %s failed\n", larger.c_str());
+            return 1;
+        }
+        const std::string what = std::string("update of ") + argv[i] + ": peak working set";
+        MemoryRow(what.c_str(), run.peakWorkingSet, "one run, fresh folder");
+    }
+    bench::FreshInstallFolder(game);
     return 0;
 }

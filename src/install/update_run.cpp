@@ -12,6 +12,7 @@
 #include "install/commit_pass.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
+#include "io/copy_buffer.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/install_names.h"
@@ -43,7 +44,7 @@ struct RunState {
     HashValueList list;
     // count + 1 slots, the last always null; each points into `index` or `list`.
     std::unique_ptr<const char*[]> installNames;
-    std::unique_ptr<uint8_t[]> copyBuffer;
+    CopyBuffer copyBuffer;
     // The temporary files this run created; only these are ever deleted.
     bool temporaryCreated[PACKAGE_MAX_ENTRIES] = {};
     FileIdentity temporaryIdentity[PACKAGE_MAX_ENTRIES];
@@ -91,7 +92,7 @@ bool PrepareRun(RunState& run) {
     SetUpBar(run.controls.fileBar, FILE_BAR_RANGE);
     SetUpBar(run.controls.totalBar, run.index.count);
     PumpAndNoteQuit();  // a WM_QUIT here ends the pass at its first test
-    run.copyBuffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK_SIZE]);
+    run.copyBuffer = AllocateCopyBuffer();
     return run.copyBuffer != nullptr;
 }
 

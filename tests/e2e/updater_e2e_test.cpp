@@ -136,6 +136,13 @@ protected:
         RegisterInstallFolder();
     }
 
+#ifdef _WIN64
+    // This build's updater is the 64-bit test build, which the packer takes only when told.
+    static constexpr const char* TEST_BUILD_STUB = " --test-amd64-stub";
+#else
+    static constexpr const char* TEST_BUILD_STUB = "";
+#endif
+
     // A patch built by the packer with the real updater as its program image,
     // its list based on the installed one.
     std::string Pack(const std::vector<PatchFile>& files, const char* patchName = "patch.exe") {
@@ -144,7 +151,7 @@ protected:
         const std::string bin = BinFolder();
         const std::string patch = staging_ + "\\" + patchName;
         std::string command = "sundrift-pack build --stub \"" + bin + "\\sundrift-updater.exe\" --out \"" + patch +
-                              "\" --base-list \"" + baseList + "\"";
+                              "\" --base-list \"" + baseList + "\"" + TEST_BUILD_STUB;
         for (size_t i = 0; i < files.size(); ++i) {
             const std::string source = staging_ + "\\input" + std::to_string(i) + ".bin";
             EXPECT_TRUE(WriteWholeFile(source, files[i].data));

@@ -2,9 +2,13 @@
 
 #include <dirent.h>
 #include <ftw.h>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,10 +29,13 @@
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
+#include "support/pe_stub.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::StubImage;
+using testing_support::StubShape;
 
 // "ソフト" in UTF-8 and in Shift-JIS; the trail byte of "ソ" is 0x5C.
 const std::string SOFUTO_UTF8 = u8"ソフト";
@@ -122,7 +129,7 @@ Bytes ListFile(const std::vector<std::pair<std::string, Bytes>>& records, uint32
 // A stub, some files and an output name in one folder.
 struct Workbench {
     Folder folder;
-    Bytes stub = Content(70000, 99);
+    Bytes stub = StubImage();
     BuildOptions options;
 
     Workbench() {
@@ -271,13 +278,30 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
     EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
-    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0x1234u) << "kept, as the updater keeps it";
     // The index names are the last components of the install paths.
     EXPECT_EQ(in.verdict.entries[1].storedName, "Data.Arc");
     EXPECT_EQ(in.verdict.entries[2].storedName, "OTHER.arc");
     EXPECT_EQ(in.verdict.entries[1].record, 1);
     EXPECT_EQ(in.verdict.entries[2].record, 3);
     EXPECT_EQ(in.verdict.entries[3].record, 5);
+}
+
+TEST(PackBuild, BaseListBytesAfterTheRecordsDroppedWithANote) {
+    Workbench bench;
+    Bytes base = ListFile({{"a.arc", Content(8, 1)}, {"b.arc", Content(8, 2)}}, 7);
+    base.insert(base.end(), {1, 2, 3, 4, 5});
+    WriteFile(bench.folder / "base.hvl", base);
+    bench.options.baseList = bench.folder / "base.hvl";
+    bench.Add("a.arc", 10);
+    const BuildOutcome outcome = BuildPatch(bench.options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    ASSERT_EQ(outcome.warnings.size(), 1u);
+    EXPECT_NE(outcome.warnings[0].find("5 bytes after its last record"), std::string::npos) << outcome.warnings[0];
+    const Inspection in = bench.Inspect();
+    EXPECT_EQ(in.verdict.records.size(), 2u);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 7u);
+    EXPECT_EQ(in.verdict.entries[0].size, 16u + 2 * 64) << "the list is exactly its records";
 }
 
 TEST(PackBuild, BaseListRefusals) {
@@ -361,13 +385,66 @@ TEST(PackBuild, EntryLimit) {
 TEST(PackBuild, StubLimit) {
     Workbench bench;
     bench.Add("a.arc", 10);
-    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET, 5));
+    StubShape largest;
+    largest.size = PACKAGE_OFFSET;
+    WriteFile(bench.options.stub, StubImage(largest));
     ASSERT_TRUE(BuildPatch(bench.options).ok) << "a stub of exactly 0x40000 bytes fits";
     std::remove(bench.options.out.c_str());
-    WriteFile(bench.options.stub, Content(PACKAGE_OFFSET + 1, 5));
+    largest.size = PACKAGE_OFFSET + 1;
+    WriteFile(bench.options.stub, StubImage(largest));
     ExpectRefused(bench, "stub.exe");
     bench.options.stub = bench.folder / "missing.exe";
     ExpectRefused(bench, "missing.exe");
+}
+
+TEST(PackBuild, StubMustBeAnUnsignedWindowsGuiProgram) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const auto refusedWith = [&](const Bytes& stub, const std::string& mention) {
+        WriteFile(bench.options.stub, stub);
+        ExpectRefused(bench, mention);
+    };
+    refusedWith(Bytes(), "not a Windows program");
+    refusedWith(Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "not a Windows program");
+    Bytes noPe = StubImage();
+    noPe[0x80] = 'X';
+    refusedWith(noPe, "not a Windows program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_I386, testing_support::PE_SUBSYSTEM_CONSOLE}),
+                "not a Windows GUI program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_AMD64}), "not a 32-bit (i386) Windows program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_I386, testing_support::PE_SUBSYSTEM_GUI, 2048}),
+                "sign the finished patch instead");
+
+    // The 64-bit test build of the updater, only when asked for.
+    WriteFile(bench.options.stub, StubImage({testing_support::PE_MACHINE_AMD64}));
+    bench.options.stubMachine = StubMachine::I386_OR_AMD64;
+    EXPECT_TRUE(BuildPatch(bench.options).ok);
+    refusedWith(StubImage({testing_support::PE_MACHINE_AMD64, testing_support::PE_SUBSYSTEM_GUI, 100}), "sign");
+}
+
+// --out naming a file the patch is made from, under any name, is refused
+// before anything is written, and that file is left as it was.
+TEST(PackBuild, OutputNeverOverwritesASource) {
+    Workbench bench;
+    const Bytes a = bench.Add("in1.arc", 5000);
+    WriteFile(bench.folder / "base.hvl", ListFile({{"x.arc", Content(8, 1)}}));
+    bench.options.baseList = bench.folder / "base.hvl";
+    ASSERT_EQ(link((bench.folder / "in1.arc").c_str(), (bench.folder / "hard.arc").c_str()), 0);
+    ASSERT_EQ(symlink("in1.arc", (bench.folder / "soft.arc").c_str()), 0);
+    const Bytes base = ReadFile(bench.folder / "base.hvl");
+    for (const std::string& out : {bench.options.inputs[0].file, bench.folder / "./in1.arc", bench.folder / "hard.arc",
+                                   bench.folder / "soft.arc", bench.options.stub, bench.options.baseList}) {
+        bench.options.out = out;
+        ExpectRefused(bench, "is the same file as");
+    }
+    EXPECT_EQ(ReadFile(bench.folder / "in1.arc"), a);
+    EXPECT_EQ(ReadFile(bench.options.stub), bench.stub);
+    EXPECT_EQ(ReadFile(bench.options.baseList), base);
+
+    ASSERT_EQ(mkdir((bench.folder / "dir").c_str(), 0700), 0);
+    bench.options.out = bench.folder / "dir";
+    ExpectRefused(bench, "is a folder");
+    rmdir(bench.options.out.c_str());
 }
 
 TEST(PackBuild, NameLengthLimits) {
@@ -562,6 +639,7 @@ Bytes MinimalProgram() {
     image[0x58] = 0x0B;  // PE32
     image[0x59] = 0x01;
     PutU32(image, 0x58 + 60, 0x200);  // size of the headers
+    image[0x58 + 68] = 2;             // GUI subsystem
     PutU32(image, 0x58 + 92, 16);     // data directories
     const size_t section = 0x58 + 0xE0;
     PutU32(image, section + 16, 0x200);  // raw size
@@ -639,9 +717,16 @@ TEST(PackCli, ExitCodes) {
     Workbench bench;
     const Bytes data = bench.Add("a.arc", 5000);
     const std::string build = "build --stub " + Quote(bench.options.stub) + " --out " + Quote(bench.options.out);
-    const CliRun built = Cli(build + " " + Quote(bench.options.inputs[0].file + "=dir/A.arc"));
+    const std::string input = Quote(bench.options.inputs[0].file + "=dir/A.arc");
+    EXPECT_EQ(Cli(build + " " + input).status, 2) << "neither --base-list nor --no-base-list";
+    EXPECT_EQ(Cli(build + " --no-base-list --base-list b.hvl " + input).status, 2);
+    const CliRun built = Cli(build + " --no-base-list " + input);
     EXPECT_EQ(built.status, 0) << built.output;
-    EXPECT_EQ(built.output, "");
+    EXPECT_EQ(built.output, "sundrift-pack: wrote " + bench.options.out + ": 2 entries (the list and 1 files), " +
+                                std::to_string(ReadFile(bench.options.out).size()) + " bytes\n");
+    const CliRun quiet = Cli(build + " --no-base-list --quiet " + input);
+    EXPECT_EQ(quiet.status, 0) << quiet.output;
+    EXPECT_EQ(quiet.output, "");
 
     const CliRun inspected = Cli("inspect " + Quote(bench.options.out));
     EXPECT_EQ(inspected.status, 0) << inspected.output;
@@ -657,7 +742,7 @@ TEST(PackCli, ExitCodes) {
     for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02x", sum[i]);
     EXPECT_EQ(checksum.output, std::string(expected) + "  " + bench.options.inputs[0].file + "\n");
 
-    const CliRun refused = Cli(build + " " + Quote(bench.options.inputs[0].file + "=../A.arc"));
+    const CliRun refused = Cli(build + " --no-base-list " + Quote(bench.options.inputs[0].file + "=../A.arc"));
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1) << refused.output;
     EXPECT_NE(refused.output.find("../A.arc"), std::string::npos) << refused.output;
@@ -704,7 +789,7 @@ struct TwoVersions {
                        {"uninst.lst", BytesOf("other\n")}, {"KVX.hvl", Content(80, 6)}};
 
     TwoVersions() {
-        WriteFile(folder / "stub.exe", Content(70000, 99));
+        WriteFile(folder / "stub.exe", StubImage());
         options.oldDir = folder / "old";
         options.newDir = folder / "new";
         options.build.stub = folder / "stub.exe";
@@ -909,6 +994,81 @@ TEST(PackCli, WorkflowCommands) {
                                        Quote(versions.options.oldDir) + "\" /dev/null");
     EXPECT_NE(onTerminal.output.find("100%"), std::string::npos) << onTerminal.output;
     EXPECT_EQ(Cli("verify --strict " + Quote(versions.options.newDir)).status, 1) << "no list in the new folder";
+}
+
+// A build interrupted by a signal removes its temporary file and leaves the
+// earlier patch as it was. The packer is held inside its build, after the
+// temporary file exists, by a lease on its input: its open waits until the
+// lease is given up, and the lease's break tells the test when it is there.
+TEST(PackCli, SignalRemovesTheTemporaryFile) {
+    Workbench bench;
+    bench.Add("a.arc", 5000);
+    const Bytes earlier = Content(300, 3);
+    WriteFile(bench.options.out, earlier);
+    std::signal(SIGIO, SIG_IGN);  // the break's own notice; the lease state is read instead
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int held = open(bench.options.inputs[0].file.c_str(), O_RDWR);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(fcntl(held, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+        const pid_t packer = fork();
+        ASSERT_GE(packer, 0);
+        if (packer == 0) {
+            for (const int reset : {SIGINT, SIGTERM, SIGHUP}) std::signal(reset, SIG_DFL);
+            execl(PACKER_PATH, PACKER_PATH, "build", "--quiet", "--no-base-list", "--stub", bench.options.stub.c_str(),
+                  "--out", bench.options.out.c_str(), bench.options.inputs[0].file.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        while (fcntl(held, F_GETLEASE) == F_WRLCK) usleep(1000);  // until the packer opens the input
+        EXPECT_EQ(bench.folder.Names().size(), 4u) << "the temporary file stands beside the patch";
+        kill(packer, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(packer, &status, 0), packer);
+        close(held);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+        EXPECT_EQ(bench.folder.Names(), (std::set<std::string>{"stub.exe", "a.arc", "patch.exe"})) << signal;
+        EXPECT_EQ(ReadFile(bench.options.out), earlier);
+    }
+    std::signal(SIGIO, SIG_DFL);
+}
+
+// A full disk: the message says so, and nothing is left on it.
+TEST(PackCli, FullDiskNamedAsSuch) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const std::string disk = bench.folder / "disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (mount("sundrift-pack-full", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        rmdir(disk.c_str());
+        GTEST_SKIP() << "no small file system to fill: " << std::strerror(errno);
+    }
+    const CliRun run = Cli("build --no-base-list --stub " + Quote(bench.options.stub) + " --out " +
+                           Quote(disk + "/patch.exe") + " " + Quote(bench.options.inputs[0].file));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+    DIR* left = opendir(disk.c_str());
+    int names = 0;
+    while (left && readdir(left)) ++names;
+    if (left) closedir(left);
+    EXPECT_EQ(names, 2) << "only . and .. on the full disk";
+    umount(disk.c_str());
+    rmdir(disk.c_str());
+}
+
+// Refusals that name their cause in words a publisher can act on.
+TEST(PackCli, MessagesNameTheCause) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const std::string build = "build --no-base-list --stub " + Quote(bench.options.stub) + " --out " +
+                              Quote(bench.options.out) + " ";
+    const auto refusal = [](const CliRun& run) {
+        EXPECT_EQ(run.status, 1) << run.output;
+        return run.output;
+    };
+    EXPECT_NE(refusal(Cli("checksum " + Quote(bench.folder / "."))).find(": is a folder"), std::string::npos);
+    EXPECT_NE(refusal(Cli(build + Quote(bench.folder / "a=b.arc"))).find("the first \"=\" in"), std::string::npos);
+    const std::string tilde = refusal(Cli(build + Quote(bench.options.inputs[0].file + u8"=a\u301Cb\u2212.arc")));
+    EXPECT_NE(tilde.find(u8"write \"\uFF5E\" (U+FF5E) for \"\u301C\" (U+301C)"), std::string::npos) << tilde;
+    EXPECT_NE(tilde.find(u8"write \"\uFF0D\" (U+FF0D) for \"\u2212\" (U+2212)"), std::string::npos) << tilde;
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ constexpr int EXIT_BAD_INPUT = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr char USAGE[] =
-    "usage: sundrift-pack build --stub UPDATER.exe --out PATCH.exe [--base-list FILE]\n"
-    "                           [--list-name NAME] [--short-index] FILE[=INSTALL_PATH]...\n"
+    "usage: sundrift-pack build --stub UPDATER.exe --out PATCH.exe (--base-list FILE | --no-base-list)\n"
+    "                           [--list-name NAME] [--short-index] [--quiet] FILE[=INSTALL_PATH]...\n"
     "       sundrift-pack diff OLD_DIR NEW_DIR --stub UPDATER.exe --out PATCH.exe\n"
     "                          [--base-list FILE] [--dry-run] [--json]\n"
     "       sundrift-pack preview PATCH.exe GAME_DIR [--json]\n"
@@ -42,10 +42,18 @@ constexpr char HELP[] =
     "\n"
     "build     writes UPDATER.exe, zero bytes up to 0x40000 and a package holding\n"
     "          a generated hash-value list (first entry) and each FILE.\n"
-    "  --stub FILE        the updater program image (at most 0x40000 bytes)\n"
-    "  --out FILE         the patch to write; written through a temporary file\n"
-    "  --base-list FILE   an existing hash-value list: records of packed files are\n"
-    "                     updated in place, the others kept, new ones appended\n"
+    "  --stub FILE        the updater program image: a 32-bit Windows GUI program of\n"
+    "                     at most 0x40000 bytes, unsigned (sign the finished patch)\n"
+    "  --out FILE         the patch to write; written through a temporary file, and\n"
+    "                     never one of the files the patch is made from\n"
+    "  --base-list FILE   the game's installed hash-value list (KVX.hvl): records of\n"
+    "                     packed files are updated in place, the others kept, new\n"
+    "                     ones appended. Required, since the updater installs the\n"
+    "                     patch's list over the game's\n"
+    "  --no-base-list     a list of the packed files only: installed, it drops the\n"
+    "                     records of every other game file, which are then never\n"
+    "                     checked again; for games without a list of their own\n"
+    "  --quiet            no summary line after a successful build\n"
     "  --list-name NAME   name of the list entry (default KVX.hvl)\n"
     "  --short-index      32-byte index entries (names of at most 15 bytes)\n"
     "  FILE=INSTALL_PATH  install FILE under INSTALL_PATH, relative to the game\n"
@@ -120,9 +128,15 @@ int ShowHelp() {
     return EXIT_OK;
 }
 
+// For the 64-bit test build of the updater, which the tests and benchmarks
+// pack where no 32-bit program can run; not in the help, not for patches.
+constexpr char TEST_STUB_OPTION[] = "--test-amd64-stub";
+
 int RunBuild(const std::vector<std::string>& args) {
     BuildOptions options;
     bool optionsEnded = false;
+    bool noBaseList = false;
+    bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-') {
@@ -134,8 +148,16 @@ int RunBuild(const std::vector<std::string>& args) {
             optionsEnded = true;
             continue;
         }
-        if (arg == "--short-index") {
-            options.shortIndex = true;
+        bool* flag = arg == "--short-index"    ? &options.shortIndex
+                     : arg == "--no-base-list" ? &noBaseList
+                     : arg == "--quiet"        ? &quiet
+                                               : nullptr;
+        if (flag) {
+            *flag = true;
+            continue;
+        }
+        if (arg == TEST_STUB_OPTION) {
+            options.stubMachine = StubMachine::I386_OR_AMD64;
             continue;
         }
         std::string* value = arg == "--stub"        ? &options.stub
@@ -150,11 +172,21 @@ int RunBuild(const std::vector<std::string>& args) {
     if (options.stub.empty()) return UsageError("build: --stub is required");
     if (options.out.empty()) return UsageError("build: --out is required");
     if (options.inputs.empty()) return UsageError("build: no files to pack");
-    options.progress = true;
+    if (options.baseList.empty() && !noBaseList) {
+        return UsageError("build: --base-list is required: name the game's KVX.hvl, or give --no-base-list "
+                          "for a list of the packed files only");
+    }
+    if (!options.baseList.empty() && noBaseList) return UsageError("build: --base-list and --no-base-list together");
+    options.progress = !quiet;
 
     const BuildOutcome outcome = BuildPatch(options);
     PrintWarnings(outcome.warnings);
     if (!outcome.ok) return Failure(outcome.error);
+    if (!quiet) {
+        std::printf("sundrift-pack: wrote %s: %zu entries (the list and %zu files), %llu bytes\n",
+                    options.out.c_str(), outcome.entries, outcome.entries - 1,
+                    static_cast<unsigned long long>(outcome.patchBytes));
+    }
     return EXIT_OK;
 }
 
@@ -243,7 +275,7 @@ Arguments ParseArguments(const std::string& command, const std::vector<std::stri
 
 int RunDiff(const std::vector<std::string>& args) {
     const Arguments parsed = ParseArguments("diff", args, {"--stub", "--out", "--base-list", "--list-name"},
-                                            {"--dry-run", "--json", "--short-index"});
+                                            {"--dry-run", "--json", "--short-index", "--quiet", TEST_STUB_OPTION});
     if (parsed.help) return ShowHelp();
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 2) return UsageError("diff: name the old and the new folder");
@@ -256,7 +288,8 @@ int RunDiff(const std::vector<std::string>& args) {
     options.build.out = parsed.Value("--out");
     if (parsed.values.count("--list-name")) options.build.listName = parsed.Value("--list-name");
     options.build.shortIndex = parsed.Has("--short-index");
-    options.build.progress = true;
+    options.build.progress = !parsed.Has("--quiet");
+    if (parsed.Has(TEST_STUB_OPTION)) options.build.stubMachine = StubMachine::I386_OR_AMD64;
     if (options.build.stub.empty()) return UsageError("diff: --stub is required");
     if (options.build.out.empty() && !options.dryRun) return UsageError("diff: --out is required");
 

@@ -85,8 +85,9 @@ std::vector<HashValueRecord> BaseRecords(const std::string& path) {
     File file = OpenForReading(path);
     HashValueHeader header;
     std::string why;
+    size_t trailing = 0;
     if (!file || std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        !ParseList(bytes, header, records, why)) {
+        !ParseList(bytes, header, records, trailing, why)) {
         records.clear();
     }
     return records;
