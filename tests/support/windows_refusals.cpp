@@ -80,10 +80,13 @@ DWORD FileAttributes(const char* path) {
                                                                                             : attributes;
 }
 
-// The attributes of the name itself: a host link is never read-only, hidden or system.
+// The attributes of the name itself: a host link is never read-only, hidden or
+// system. Only such attributes call for the slower look at the link.
 DWORD OwnAttributes(const char* path) {
+    constexpr DWORD REFUSING = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     const DWORD attributes = FileAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && IsHostLink(path) ? FILE_ATTRIBUTE_NORMAL : attributes;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & REFUSING)) return attributes;
+    return IsHostLink(path) ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
 bool IsReadOnly(DWORD attributes) {
