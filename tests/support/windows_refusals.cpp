@@ -94,13 +94,16 @@ bool IsReadOnly(DWORD attributes) {
 }
 
 bool RefusesOpen(const char* path, DWORD access, DWORD disposition, DWORD flags) {
+    const bool overwrites = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+    const bool changes = (access & WRITING_ACCESS) || (flags & FILE_FLAG_DELETE_ON_CLOSE);
+    // Reading, and creating only where nothing stands, are never refused.
+    if (disposition == CREATE_NEW || (!overwrites && !changes)) return false;
     const DWORD attributes = (flags & FILE_FLAG_OPEN_REPARSE_POINT) ? OwnAttributes(path) : FileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    const bool overwrites = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
     const bool attributeKept = ((attributes & FILE_ATTRIBUTE_HIDDEN) && !(flags & FILE_ATTRIBUTE_HIDDEN)) ||
                                ((attributes & FILE_ATTRIBUTE_SYSTEM) && !(flags & FILE_ATTRIBUTE_SYSTEM));
     if (overwrites && (IsReadOnly(attributes) || attributeKept)) return true;
-    return IsReadOnly(attributes) && ((access & WRITING_ACCESS) || (flags & FILE_FLAG_DELETE_ON_CLOSE));
+    return IsReadOnly(attributes) && changes;
 }
 
 BOOL WINAPI RefusingMoveFileEx(LPCSTR from, LPCSTR to, DWORD flags) {
