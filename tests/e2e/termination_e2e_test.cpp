@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "entry/program_names.h"
-#include "install/update_result.h"
+#include "package/update_result.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "install/update_result.h"
+#include "package/update_result.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
