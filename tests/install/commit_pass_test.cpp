@@ -13,6 +13,7 @@
 #include "support/small_disk.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
+#include "support/windows_refusals.h"
 
 using namespace testing_support;
 
@@ -89,7 +90,9 @@ TEST(CommitPass, ReplacesReadOnlyHiddenAndSystemTargetsAndClearsTheirAttributes)
     }
     ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", Bytes(1, 0)));
     const InstallNames names(list);
+    const unsigned refusedBefore = WindowsRefusals::Refused();
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
+    EXPECT_EQ(WindowsRefusals::Refused() - refusedBefore, 2u) << "the renames onto both read-only targets, as Windows";
     constexpr DWORD CLEARED = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     for (const auto& target : targets) {
         const DWORD attributes = GetFileAttributesA((folder / target.first).c_str());

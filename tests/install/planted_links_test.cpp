@@ -20,6 +20,7 @@
 #include "support/install_names.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
+#include "support/windows_refusals.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -172,16 +173,26 @@ TEST_F(PlantedLinksTest, FurtherNamesOfAnOutsideFileUnderTemporaryNamesKeepItsDa
     }
     const auto installed = Listing(install_);
 
-    const UpdateResult result = Run(Update());
+    // Windows refuses to replace the read-only name, and its attributes cannot be
+    // cleared without clearing the outside file's: nothing is installed.
+    EXPECT_EQ(Run(Update()), UPDATE_E_IO);
     for (size_t i = 0; i < names.size(); ++i) ExpectUnchanged(Out("victim" + std::to_string(i)), before[i]);
-    if (result == UPDATE_OK) {
-        EXPECT_EQ(ReadWholeFile(In("a.arc")), newA_);
-        ExpectNoTemporaryFiles();
-    } else {
-        // Where a read-only name refuses to be replaced, nothing is installed.
-        EXPECT_EQ(result, UPDATE_E_IO);
-        EXPECT_EQ(Listing(install_), installed);
-    }
+    EXPECT_EQ(Listing(install_), installed);
+}
+
+TEST_F(PlantedLinksTest, AFurtherNameOfAReadOnlyOutsideFileAtAFinalNameStopsTheRunThere) {
+    const FileState before = MakeVictim(Out("victim"), "a read-only system file");
+    ASSERT_TRUE(DeleteFileA(In("a.arc").c_str()));
+    PLANT(links_.Hard(Out("victim"), In("a.arc")));
+    const std::string uninstallBefore = ReadText(In("uninst.lst"));
+
+    const unsigned refusedBefore = WindowsRefusals::Refused();
+    EXPECT_EQ(Run(Update()), UPDATE_E_IO);
+    EXPECT_GT(WindowsRefusals::Refused(), refusedBefore) << "the rename onto the read-only name, as Windows";
+    ExpectUnchanged(Out("victim"), before);
+    EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"a.arc", ChecksumOf(newA_)}})) << "moved before";
+    EXPECT_EQ(ReadText(In("uninst.lst")), uninstallBefore);
+    ExpectNoTemporaryFiles();
 }
 
 TEST_F(PlantedLinksTest, ListsLinkedOutsideAreNeitherReadNorWrittenThere) {
