@@ -617,11 +617,8 @@ TEST_F(UpdateRunTest, EveryTemporaryFileIsFlushedBeforeTheFirstRename) {
     const Bytes a = Pattern(3000, 1), b = Pattern(COPY_CHUNK_SIZE + 5, 2), fresh = Pattern(10, 3);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)});
     fileCalls.clear();
-    realFlush = reinterpret_cast<decltype(realFlush)>(
-        HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&TracedFlush)));
-    realMove = reinterpret_cast<decltype(realMove)>(
-        HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(&TracedMove)));
-    ASSERT_TRUE(realFlush && realMove);
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "FlushFileBuffers", &TracedFlush, realFlush));
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "MoveFileExA", &TracedMove, realMove));
     const UpdateResult result = Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"b.arc", b}, {"new.bin", {}}, {"c.arc", fresh}});
     HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(realFlush));
     HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMove));

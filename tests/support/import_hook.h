@@ -39,4 +39,12 @@ inline void* HookImport(const char* dll, const char* function, void* replacement
     return nullptr;
 }
 
+// The same with the function's own type: `original` receives the address the
+// table held before; false when there was none.
+template <typename Function>
+bool HookImportAs(const char* dll, const char* function, Function replacement, Function& original) {
+    original = reinterpret_cast<Function>(HookImport(dll, function, reinterpret_cast<void*>(replacement)));
+    return original != nullptr;
+}
+
 }  // namespace testing_support

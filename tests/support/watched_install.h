@@ -255,6 +255,48 @@ inline std::string CheckRunOutcome(UpdateResult result, const FolderSnapshot& be
     return problems;
 }
 
+// What is wrong with the tree after a run ended abruptly during its commit, or
+// "": nothing outside the install folder changed; every name of the package and
+// each list holds its old file, its entry or what one whole run leaves there
+// (`completed`), never a part; every other file is as it was; the only new
+// names are the temporary files of install names and of the two lists.
+inline std::string CheckInterruptedRun(const FolderSnapshot& before, const FolderSnapshot& after,
+                                       const FolderSnapshot& completed, const std::vector<NamedEntry>& named) {
+    std::string problems;
+    if (SnapshotWithout(after, INSTALL_PREFIX) != SnapshotWithout(before, INSTALL_PREFIX)) {
+        problems += " outside the install folder changed;";
+    }
+    const FolderSnapshot old = SubSnapshot(before, INSTALL_PREFIX), now = SubSnapshot(after, INSTALL_PREFIX),
+                         done = SubSnapshot(completed, INSTALL_PREFIX);
+    // Per name of the package and per list: the files it may hold.
+    std::map<std::string, std::vector<Bytes>> replaced;
+    for (const NamedEntry& entry : named) replaced[InstallKey(entry.name)].push_back(entry.data);
+    for (const char* list : {LIST_NAME, UNINSTALL_NAME}) replaced[SnapshotKey(list)];
+    for (auto& item : replaced) {
+        for (const FolderSnapshot* state : {&old, &done}) {
+            if (state->count(item.first)) item.second.push_back(state->at(item.first).bytes);
+        }
+        auto found = now.find(item.first);
+        if (found == now.end()) {
+            if (old.count(item.first)) problems += " lost " + item.first + ";";
+        } else if (IsFolder(found->second) || !IsOneOf(found->second.bytes, item.second)) {
+            problems += " " + item.first + " holds neither its old nor its new file;";
+        }
+    }
+    for (const auto& item : old) {
+        if (replaced.count(item.first)) continue;
+        auto found = now.find(item.first);
+        if (found == now.end() || found->second != item.second) problems += " changed " + item.first + ";";
+    }
+    for (const auto& item : now) {
+        if (old.count(item.first) || replaced.count(item.first)) continue;
+        const bool temporary = EndsWith(item.first, ".tmp") &&
+                               replaced.count(item.first.substr(0, item.first.size() - 4)) && !IsFolder(item.second);
+        if (!temporary) problems += " appeared " + item.first + ";";
+    }
+    return problems;
+}
+
 // Every file whose name starts with ESCAPE_STEM in `folder` (not recursive).
 inline std::vector<std::string> EscapedFiles(const std::string& folder) {
     std::vector<std::string> found;
