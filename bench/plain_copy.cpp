@@ -38,7 +38,7 @@ void ShowStatus(HWND status, const char* name) {
 struct CopyWork {
     CopyControls controls;
     uint8_t* buffer;
-    bool checksum;
+    CopyOptions options;
 };
 
 bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork& work) {
@@ -48,7 +48,7 @@ bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork
     while (done < size) {
         const uint32_t chunk = size - done < COPY_CHUNK_SIZE ? size - done : COPY_CHUNK_SIZE;
         if (image.Read(work.buffer, chunk) != chunk) return false;
-        if (work.checksum) Update(state, work.buffer, chunk);
+        if (work.options.checksum) Update(state, work.buffer, chunk);
         if (out.Write(work.buffer, chunk) != chunk) return false;
         done += chunk;
         SetBar(work.controls.fileBar, static_cast<uint32_t>(uint64_t{done} * FILE_BAR_RANGE / size));
@@ -70,6 +70,7 @@ bool CopyEntry(FileHandle& image, const PackageIndex& index, uint32_t i, const c
         return false;
     }
     if (!CopyBytes(image, out, EntrySize(index, i), work)) return false;
+    if (work.options.flush && !FlushFileBuffers(out.Native())) return false;
     out.Close();
     SetBar(controls.totalBar, i + 1);
     PumpMessages();
@@ -93,7 +94,7 @@ CopyControls ControlsOf(HWND dialog) {
     return controls;
 }
 
-bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, bool checksum) {
+bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, const CopyOptions& options) {
     FileHandle image;
     PackageIndex index;
     if (LoadPackageIndexFromFile(packagePath, image, index) != UPDATE_OK) return false;
@@ -101,7 +102,7 @@ bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& 
     SetUpBar(controls.totalBar, index.count);
     PumpMessages();
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[COPY_CHUNK_SIZE]);
-    const CopyWork work{controls, buffer.get(), checksum};
+    const CopyWork work{controls, buffer.get(), options};
     for (uint32_t i = 0; i < index.count; ++i) {
         if (!CopyEntry(image, index, i, folder, work)) return false;
     }
