@@ -2,7 +2,7 @@
 // The message boxes of the program and the message for each result of the run.
 #include <windows.h>
 
-#include "install/update_result.h"
+#include "package/update_result.h"
 
 // The box for a run's result; no text (and no box) for a cancel, a close of the
 // dialog, or any value the run does not produce.

@@ -8,6 +8,8 @@
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
 #include "package/hash_value_list.h"
+#include "package/install_names.h"
+#include "package/lower_case.h"
 #include "package/package_format.h"
 
 namespace {
@@ -17,7 +19,7 @@ namespace {
 bool MoveIntoPlace(const char* folder, const char* name) {
     char temporaryPath[MAX_PATH];
     char finalPath[MAX_PATH];
-    if (!IsContainedName(name) || PassesThroughLinkedFolder(folder, name) ||
+    if (!IsContainedName(name, IsAnsiLeadByte) || PassesThroughLinkedFolder(folder, name) ||
         !FormatTemporaryPath(temporaryPath, folder, name) || !FormatInstallPath(finalPath, folder, name)) {
         return false;
     }
@@ -48,7 +50,7 @@ bool ReadInstalledList(const char* path, HashValueHeader& header, std::unique_pt
 // A record counts as missing only when its path was probed inside the folder
 // and nothing, file or folder, stands there.
 bool RecordPresent(const char* folder, const HashValueRecord& record) {
-    if (!RecordPathTerminated(record) || !IsContainedName(record.path)) return true;
+    if (!RecordPathTerminated(record) || !IsContainedName(record.path, IsAnsiLeadByte)) return true;
     char probePath[MAX_PATH];
     if (!FormatInstallPath(probePath, folder, record.path)) return true;
     return GetFileAttributesA(probePath) != INVALID_FILE_ATTRIBUTES;

@@ -10,11 +10,6 @@
 bool FormatInstallPath(char (&out)[MAX_PATH], const char* folder, const char* name);
 bool FormatTemporaryPath(char (&out)[MAX_PATH], const char* folder, const char* name);
 
-// True when `name` is a relative path that stays inside the folder: not empty,
-// no drive prefix, not rooted or UNC, and no "." or ".." component. Separators
-// are found under the ANSI code page, so a trail byte 0x5C is no separator.
-bool IsContainedName(const char* name);
-
 // Removes whatever stands at `path` as a name: a file, even read-only or
 // hidden, or a link, never what a link points to. Folders are left alone.
 bool RemoveName(const char* path);
@@ -27,9 +22,3 @@ bool RemoveName(const char* path);
 // not plain where it was asked for (see IsPlainFileAt) is taken away again;
 // false then.
 bool CreateFreshFile(FileHandle& file, const char* path, FileIdentity& identity);
-
-// True when `name` may be given to an installed file without standing for
-// another: its last component does not end in ".tmp" (the run's temporary
-// files, which the commit renames and the cleanup deletes), and no component
-// ends in "." or " ", which the file system drops ("a.arc." is "a.arc").
-bool IsDistinctInstallName(const char* name);

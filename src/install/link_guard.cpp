@@ -4,29 +4,12 @@
 #include <cstring>
 
 #include "package/lower_case.h"
+#include "package/multibyte_walk.h"
 
 namespace {
 
 // A final path carries a "\\?\" prefix and long names where the path had short ones.
 constexpr DWORD FINAL_PATH_SIZE = 4 * MAX_PATH;
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-bool IsLeadByte(const char* p) { return IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] != '\0'; }
-
-// The last component of `path`; `path` itself when it has no separator.
-const char* LeafOf(const char* path) {
-    const char* leaf = path;
-    for (const char* p = path; *p != '\0';) {
-        if (IsLeadByte(p)) {
-            p += 2;
-            continue;
-        }
-        if (IsSeparator(*p)) leaf = p + 1;
-        ++p;
-    }
-    return leaf;
-}
 
 // False when the final path does not fit.
 bool FinalPathOf(const FileHandle& file, char (&out)[FINAL_PATH_SIZE], DWORD& length) {
@@ -44,7 +27,7 @@ bool IsRootPath(const char* path, DWORD length) {
 // when asked not to and marks no reparse point on it, so a link shows only
 // here: the file's final path must be its folder's plus the name asked for.
 bool ReachedDirectly(const FileHandle& file, const char* path) {
-    const char* leaf = LeafOf(path);
+    const char* leaf = LastComponentOf(path, IsAnsiLeadByte);
     if (leaf == path || *leaf == '\0') return false;
     char folderPath[MAX_PATH];
     const int folderLength = static_cast<int>(leaf - path) - 1;
@@ -112,22 +95,16 @@ bool ClearAttributesOfPlainFile(const char* path) {
 }
 
 bool PassesThroughLinkedFolder(const char* folder, const char* name) {
-    for (const char* p = name; *p != '\0';) {
-        if (IsLeadByte(p)) {
-            p += 2;
-            continue;
+    for (const char* p = name; *p != '\0'; p = NextCharacter(p, IsAnsiLeadByte)) {
+        if (!IsPathSeparator(*p)) continue;
+        char part[MAX_PATH];
+        const int length = std::snprintf(part, sizeof part, "%s\\%.*s", folder, static_cast<int>(p - name), name);
+        if (length < 0 || length >= static_cast<int>(sizeof part)) return true;
+        const DWORD attributes = GetFileAttributesA(part);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return true;
         }
-        if (IsSeparator(*p)) {
-            char part[MAX_PATH];
-            const int length = std::snprintf(part, sizeof part, "%s\\%.*s", folder, static_cast<int>(p - name), name);
-            if (length < 0 || length >= static_cast<int>(sizeof part)) return true;
-            const DWORD attributes = GetFileAttributesA(part);
-            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                return true;
-            }
-        }
-        ++p;
     }
     return false;
 }

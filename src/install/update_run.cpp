@@ -14,6 +14,7 @@
 #include "install/link_guard.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
+#include "package/install_names.h"
 #include "package/lower_case.h"
 #include "package/package_index.h"
 #include "package/running_checksum.h"
@@ -94,26 +95,12 @@ bool PrepareRun(RunState& run) {
     return run.copyBuffer != nullptr;
 }
 
-// Lower-cased with "/" as "\": the file system treats such names as one.
-// A trail byte is never 0x2F, so the replacement cannot split a character.
-void ComparableName(const char* name, char (&out)[MAX_PATH]) {
-    LoweredCopy(name, out, sizeof out);
-    for (char* p = out; *p; ++p) {
-        if (*p == '/') *p = '\\';
-    }
-}
-
-// Two entries installed over one file would overwrite each other's temporary
-// file and fail half-way through the commit.
-bool NameAlreadyRecorded(const RunState& run, uint32_t recorded, const char* name) {
-    char mine[MAX_PATH];
-    ComparableName(name, mine);
-    for (uint32_t j = 0; j < recorded; ++j) {
-        char other[MAX_PATH];
-        ComparableName(run.installNames[j], other);
-        if (std::strcmp(mine, other) == 0) return true;
-    }
-    return false;
+// A name the run refuses, or one an earlier entry already uses: two entries
+// installed over one file would overwrite each other's temporary file and
+// fail half-way through the commit.
+bool AcceptableInstallName(const RunState& run, uint32_t recorded, const char* name) {
+    int sameNameAs;
+    return JudgeInstallName(name, run.installNames.get(), recorded, ANSI_NAME_RULES, sameNameAs) == NAME_ACCEPTED;
 }
 
 bool ShowStatus(RunState& run, const char* installName) {
@@ -168,10 +155,9 @@ bool ExtractEntry(RunState& run, uint32_t i) {
         return false;
     }
     const RecordMatch match = LookUpRecord(run.list, EntryName(run.index, i));
-    // A name that leaves the folder, or could be another entry's temporary file, is
-    // never recorded, so neither the commit nor the cleanup can reach another file.
-    if (!IsContainedName(match.installName) || !IsDistinctInstallName(match.installName) ||
-        NameAlreadyRecorded(run, i, match.installName)) {
+    // A refused name is never recorded, so neither the commit nor the cleanup
+    // can reach another file through it, and nothing is opened by it.
+    if (!AcceptableInstallName(run, i, match.installName)) {
         run.result = UPDATE_E_CORRUPT;
         return false;
     }

@@ -1,12 +1,12 @@
 #pragma once
 // The one operation that performs the update.
-#include "install/update_result.h"
+#include "package/update_result.h"
 
 // Extracts the package appended to the running executable into `installFolder`
 // (no trailing backslash), verifies, commits and cleans up. The progress dialog
 // must exist and belong to the calling thread, whose messages the run pumps.
-// Install names that would leave the folder, or that name one file twice, make
-// the package damaged (UPDATE_E_CORRUPT) before anything is installed; a path
+// Install names that CheckInstallName refuses, or that name one file twice, make
+// the package damaged (UPDATE_E_CORRUPT) before anything is opened by them; a path
 // longer than MAX_PATH and memory that cannot be had give UPDATE_E_IO. Every
 // temporary file the run recorded is deleted before it returns; each one is
 // flushed to disk before the commit renames the first.

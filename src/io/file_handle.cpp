@@ -2,7 +2,6 @@
 
 namespace {
 constexpr DWORD OPEN_FLAGS = FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE;
-constexpr uint32_t MAX_SEEK_POSITION = 0x7FFFFFFF;
 }
 
 bool FileHandle::Open(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
@@ -47,15 +46,16 @@ uint32_t FileHandle::Write(const void* buffer, uint32_t length) {
 }
 
 bool FileHandle::Seek(uint32_t position) {
-    // The distance is signed and has no high part, so 0x80000000 and above are out
-    // of reach; refused here, since the failure value 0xFFFFFFFF would otherwise
-    // compare equal to a request for that very position.
-    if (position > MAX_SEEK_POSITION) return false;
+    // Positions beyond the limit are refused here, since the failure value
+    // 0xFFFFFFFF would otherwise compare equal to a request for that very position.
+    if (position > SEEK_LIMIT) return false;
     return SetFilePointer(handle, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
 }
 
-uint32_t FileHandle::Size() {
-    return GetFileSize(handle, nullptr);
+uint64_t FileHandle::Size() {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) return UNKNOWN_FILE_SIZE;
+    return static_cast<uint64_t>(size.QuadPart);
 }
 
 void FileHandle::Close() {

@@ -4,6 +4,11 @@
 
 #include <cstdint>
 
+#include "io/seek_limit.h"
+
+// What Size gives when the size cannot be had.
+constexpr uint64_t UNKNOWN_FILE_SIZE = UINT64_MAX;
+
 class FileHandle {
 public:
     FileHandle() = default;
@@ -26,10 +31,10 @@ public:
     uint32_t Read(void* buffer, uint32_t length);
     uint32_t Write(const void* buffer, uint32_t length);
 
-    // True iff the new position equals the one asked for (0..0x7FFFFFFF reachable).
+    // True iff the new position equals the one asked for (0..SEEK_LIMIT reachable).
     bool Seek(uint32_t position);
-    // Low 32 bits of the size; INVALID_FILE_SIZE on failure.
-    uint32_t Size();
+    // The whole size, also of files of 4 GiB and more; UNKNOWN_FILE_SIZE on failure.
+    uint64_t Size();
     void Close();
 
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }

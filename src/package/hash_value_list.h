@@ -6,6 +6,7 @@
 #include "io/file_handle.h"
 #include "package/package_format.h"
 #include "package/package_index.h"
+#include "package/record_lookup.h"
 
 // An absent list and an empty one look the same: count 0.
 struct HashValueList {
@@ -25,11 +26,3 @@ struct RecordMatch {
 
 // The first record whose last path component equals the entry name ignoring case.
 RecordMatch LookUpRecord(const HashValueList& list, const char* storedName);
-
-// Splits off the last component of `path` under the ANSI code page: a drive
-// prefix is skipped, "\" and "/" separate, trail bytes are never separators or
-// dots. `name` starts the component, `extension` its last "." (or the end).
-void SplitLastComponent(const char* path, const char** name, const char** extension);
-
-// True when the record's path field holds its terminator.
-bool RecordPathTerminated(const HashValueRecord& record);

@@ -26,32 +26,29 @@ int LowerCharacter(const char* character, int length, char out[2]) {
 
 }  // namespace
 
+bool IsAnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+const NameRules ANSI_NAME_RULES = {IsAnsiLeadByte, LoweredCopy};
+
 void LowerCaseMultibyte(char* text) {
     size_t read = 0, write = 0;
     while (text[read] != '\0') {
-        const char lead = text[read];
-        if (IsDBCSLeadByte(static_cast<BYTE>(lead))) {
-            if (text[read + 1] == '\0') {  // cut-short character: kept as it is
-                text[write++] = lead;
-                ++read;
-                break;
-            }
-            char mapped[2];
-            const int mappedLength = LowerCharacter(text + read, 2, mapped);
-            if (mappedLength == 0) {
-                text[0] = '\0';
-                return;
-            }
+        const size_t length = static_cast<size_t>(NextCharacter(text + read, IsAnsiLeadByte) - (text + read));
+        char mapped[2];
+        const int mappedLength = LowerCharacter(text + read, static_cast<int>(length), mapped);
+        if (length == 2 && mappedLength == 0) {
+            text[0] = '\0';
+            return;
+        }
+        // A single byte is lowered only when its partner is again a single
+        // byte; a lead byte cut short by the terminator is kept as it is.
+        if (length == 2) {
             std::memcpy(text + write, mapped, static_cast<size_t>(mappedLength));
             write += static_cast<size_t>(mappedLength);
-            read += 2;
-            continue;
+        } else {
+            text[write++] = mappedLength == 1 ? mapped[0] : text[read];
         }
-        // A single byte is lowered only when its partner is again a single byte.
-        char mapped[2];
-        const int mappedLength = LowerCharacter(&lead, 1, mapped);
-        text[write++] = mappedLength == 1 ? mapped[0] : lead;
-        ++read;
+        read += length;
     }
     text[write] = '\0';
 }

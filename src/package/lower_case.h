@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "package/name_rules.h"
+
 // Lower-cases a NUL-terminated string in place. A pair whose mapping fails
 // empties the string; a lead byte right before the terminator is kept alone.
 void LowerCaseMultibyte(char* text);
@@ -14,3 +16,9 @@ bool LoweredCopy(const char* name, char* out, size_t outSize);
 
 // True when `name`, lower-cased in a copy, equals `lowered` byte for byte.
 bool LoweredNameEquals(const char* name, const char* lowered);
+
+// Lead bytes of the system's ANSI code page, the one every name is read in.
+bool IsAnsiLeadByte(unsigned char byte);
+
+// The updater's rules for reading and comparing names.
+extern const NameRules ANSI_NAME_RULES;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "package/package_layout.h"
+
 namespace {
 
 constexpr char FALLBACK_MODULE_NAME[] = "setup.exe";
@@ -11,7 +13,7 @@ constexpr char FALLBACK_MODULE_NAME[] = "setup.exe";
 template <typename Entry>
 bool NamesTerminated(const Entry* entries, uint32_t count) {
     for (uint32_t j = 0; j < count; ++j) {
-        if (!std::memchr(entries[j].name, 0, sizeof entries[j].name)) return false;
+        if (!NameTerminated(entries[j].name, sizeof entries[j].name)) return false;
     }
     return true;
 }
@@ -40,15 +42,14 @@ UpdateResult LoadPackageIndexFromFile(const char* path, FileHandle& image, Packa
     if (header.count > PACKAGE_MAX_ENTRIES) return UPDATE_E_TOO_MANY_ENTRIES;
 
     PackageIndex loaded;
-    loaded.longEntries = std::memcmp(header.magic, PACKAGE_MAGIC, PACKAGE_MAGIC_SIZE) == 0;
+    loaded.longEntries = UsesLongEntries(header);
     loaded.count = header.count;
     const UpdateResult read = loaded.longEntries
         ? ReadEntries(image, header.count, loaded.longEntryArray)
         : ReadEntries(image, header.count, loaded.shortEntryArray);
     if (read != UPDATE_OK) return read;
 
-    const uint32_t entrySize = loaded.longEntries ? sizeof(LongIndexEntry) : sizeof(ShortIndexEntry);
-    loaded.dataBase = PACKAGE_OFFSET + sizeof(PackageHeader) + header.count * entrySize;
+    loaded.dataBase = DataBaseOf(header.count, loaded.longEntries);
     index = std::move(loaded);
     return UPDATE_OK;
 }
@@ -62,7 +63,7 @@ UpdateResult LoadPackageIndex(FileHandle& image, PackageIndex& index) {
 }
 
 uint32_t EntryPosition(const PackageIndex& index, uint32_t j) {
-    return index.dataBase + EntryOffset(index, j);
+    return EntryPositionOf(index.dataBase, EntryOffset(index, j));
 }
 
 const char* EntryName(const PackageIndex& index, uint32_t j) {

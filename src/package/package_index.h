@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "install/update_result.h"
+#include "package/update_result.h"
 #include "io/file_handle.h"
 #include "package/package_format.h"
 
@@ -23,7 +23,7 @@ UpdateResult LoadPackageIndex(FileHandle& image, PackageIndex& index);
 // The same for a file named by the caller (tests, the packer's checks).
 UpdateResult LoadPackageIndexFromFile(const char* path, FileHandle& image, PackageIndex& index);
 
-// dataBase + entry j's offset, wrapping in 32 bits like the file format's users expect.
+// dataBase + entry j's offset, wrapping in 32 bits (EntryPositionOf).
 uint32_t EntryPosition(const PackageIndex& index, uint32_t j);
 
 const char* EntryName(const PackageIndex& index, uint32_t j);

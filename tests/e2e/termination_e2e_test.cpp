@@ -23,8 +23,8 @@
 
 #include "entry/program_names.h"
 #include "install/uninstall_list.h"
-#include "install/update_result.h"
 #include "package/package_format.h"
+#include "package/update_result.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"

@@ -13,7 +13,7 @@
 
 #include "e2e/window_watch.h"
 #include "entry/program_names.h"
-#include "install/update_result.h"
+#include "package/update_result.h"
 #include "package/package_format.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"

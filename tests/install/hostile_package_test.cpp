@@ -2,8 +2,10 @@
 // update run with the real progress dialog against a watched install folder.
 // Every case must end in a defined result, write nothing outside the install
 // folder, leave no ".tmp", and change the install folder only as its result allows
-// (see support/watched_install.h). Rerun one case with SUNDRIFT_SEED and
-// SUNDRIFT_CASE as printed on failure.
+// (see support/watched_install.h), and agree with the packer's inspect on the
+// same file: rejected exactly when the run ends as a damaged package (or with
+// too many entries). Rerun one case with SUNDRIFT_SEED and SUNDRIFT_CASE as
+// printed on failure.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "install/link_guard.h"
 #include "install/update_run.h"
+#include "pack_inspect.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
@@ -541,10 +545,35 @@ protected:
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
         std::string problems = CheckRunOutcome(result, baseline_, after, patchPath_, install_);
         problems += SweepEscapes();
+        problems += DisagreementWithInspect(result);
         if (!problems.empty()) problems = " result " + std::string(ResultName(result) ? ResultName(result) : "?") +
                                           ";" + problems + " [" + mutator.description + "]";
         if (after != baseline_ && !RestoreFolder(root_.Path(), baseline_)) problems += " cannot restore the folder";
         return problems;
+    }
+
+    // The run may end sooner with UPDATE_E_IO when the install folder, not the
+    // package, stops an entry the run reaches first: a folder of its install
+    // name that is missing (for a damaged checksum or data, the entry itself).
+    bool FolderStopsTheRunFirst(const PackageVerdict& verdict) const {
+        if (verdict.faultEntry < 0) return false;
+        const PackageFault fault = verdict.entries[verdict.faultEntry].fault;
+        const int last = fault == FAULT_DATA_SHORT || fault == FAULT_CHECKSUM ? verdict.faultEntry : verdict.faultEntry - 1;
+        for (int j = 0; j <= last; ++j) {
+            if (PassesThroughLinkedFolder(install_.c_str(), verdict.entries[j].installName.c_str())) return true;
+        }
+        return false;
+    }
+
+    std::string DisagreementWithInspect(UpdateResult result) const {
+        Inspection inspection;
+        std::string error;
+        if (!InspectPatch(patchPath_, inspection, error)) return " inspect failed: " + error;
+        const bool refusedAsDamaged = result == UPDATE_E_CORRUPT || result == UPDATE_E_TOO_MANY_ENTRIES;
+        if (inspection.problems.empty()) return refusedAsDamaged ? " inspect accepts what the run refuses" : "";
+        if (result == inspection.verdict.result) return "";
+        if (result == UPDATE_E_IO && FolderStopsTheRunFirst(inspection.verdict)) return "";
+        return " inspect rejects (" + inspection.problems[0] + ") what the run does not refuse as damaged";
     }
 
     TempFolder root_{"hostile"};

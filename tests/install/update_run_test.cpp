@@ -460,6 +460,50 @@ TEST_F(UpdateRunTest, NamesOfOneFileTwiceAreRefused) {
                   UPDATE_E_CORRUPT);
 }
 
+// A device name opens the device, not a file: refused like a name that
+// leaves the folder, before any status, temporary file or open for it.
+TEST_F(UpdateRunTest, DeviceNamesAndNamesNoFileMayHoldAreRefusedBeforeAnythingIsOpened) {
+    InstallOldGame();
+    ASSERT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
+    const Bytes data = BytesOf("device");
+    for (const std::string name : {"nul.arc", "COM1.dat", "con", "Lpt9.txt", "aux.tar.gz", "PRN", "a?.arc", "a|b"}) {
+        SCOPED_TRACE(name);
+        statusSpy.texts.clear();
+        ExpectRefused({{"good.arc", BytesOf("good")}, {name, data}}, UPDATE_E_CORRUPT);
+        EXPECT_EQ(statusSpy.texts, std::vector<std::string>{Status("good.arc")});
+        const Bytes list = HashValueListBytes({RecordFor("sub\\" + name, data)});
+        ExpectRefused({{LIST_ENTRY_NAME, list}, {name, data}}, UPDATE_E_CORRUPT);
+    }
+}
+
+// The list must fit the file by its whole size: one of 4 GiB and more (data
+// below 2 GiB, anything after) keeps its list, so its entries stay verified.
+TEST_F(UpdateRunTest, AnImageOfFourGibibytesKeepsItsList) {
+    InstallOldGame();
+    const Bytes a = Pattern(3000, 1);
+    const auto runLarge = [&](const Bytes& checksum) {
+        const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes({{"a.arc", checksum}})},
+                                                {"a.arc", a}};
+        const std::string path = packageFolder_ / "large.exe";
+        EXPECT_TRUE(WriteWholeFile(path, PatchBytes(PackageBytes(entries))));
+        // The low 32 bits of the size end inside the list's records.
+        const LONGLONG size = 0x100000000ll + PACKAGE_OFFSET + 16 + 2 * 128 + 16 + 10;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        CloseHandle(file);
+        const UpdateResult result = UpdateRunFromPackage(path.c_str(), install_.c_str());
+        DeleteFileA(path.c_str());
+        return result;
+    };
+    EXPECT_EQ(runLarge(Bytes(8, 0xEE)), UPDATE_E_CORRUPT) << "the record still verifies the entry";
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), BytesOf("old a"));
+    EXPECT_EQ(runLarge(ChecksumOf(a)), UPDATE_OK);
+    EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+    EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({RecordFor("a.arc", a)}));
+}
+
 TEST_F(UpdateRunTest, PathTooLongForItsBufferIsAnIoFailure) {
     // Folder, "\", name and ".tmp" must stay within 259 bytes.
     install_ += "\\" + std::string(240 - install_.size(), 'd');

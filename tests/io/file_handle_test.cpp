@@ -18,7 +18,7 @@ TEST(FileHandle, ClosedObjectFailsQuietly) {
     EXPECT_EQ(file.Read(buffer, sizeof buffer), 0u);
     EXPECT_EQ(file.Write(buffer, sizeof buffer), 0u);
     EXPECT_FALSE(file.Seek(0));
-    EXPECT_EQ(file.Size(), INVALID_FILE_SIZE);
+    EXPECT_EQ(file.Size(), UNKNOWN_FILE_SIZE);
 }
 
 TEST(FileHandle, OpenReadRefusesASecondOpenAndKeepsTheFirstFile) {
@@ -43,7 +43,7 @@ TEST(FileHandle, OpenReadOfMissingFileStaysClosed) {
     FileHandle file;
     EXPECT_FALSE(file.OpenRead((folder / "missing").c_str()));
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(file.Size(), INVALID_FILE_SIZE);
+    EXPECT_EQ(file.Size(), UNKNOWN_FILE_SIZE);
 }
 
 TEST(FileHandle, ReadOfZeroBytesAndSeeks) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "package/lower_case.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 
@@ -245,7 +246,7 @@ struct Split {
 Split SplitOf(const std::string& path) {
     const char* name = nullptr;
     const char* extension = nullptr;
-    SplitLastComponent(path.c_str(), &name, &extension);
+    SplitLastComponent(path.c_str(), IsAnsiLeadByte, &name, &extension);
     EXPECT_TRUE(name >= path.c_str() && name <= path.c_str() + path.size()) << path;
     EXPECT_TRUE(extension >= name && extension <= path.c_str() + path.size()) << path;
     return {std::string(name, extension), extension};

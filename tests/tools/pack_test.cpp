@@ -129,12 +129,20 @@ struct Workbench {
         return data;
     }
 
-    Inspection Inspect() {
+    Inspection Inspect(const std::string& path = "") {
         Inspection inspection;
         std::string error;
-        EXPECT_TRUE(InspectPatch(options.out, inspection, error)) << error;
+        EXPECT_TRUE(InspectPatch(path.empty() ? options.out : path, inspection, error)) << error;
         return inspection;
     }
+
+    // Inspects `bytes`, a patch altered, written beside the patch built.
+    Inspection InspectAltered(const Bytes& bytes) {
+        WriteFile(Altered(), bytes);
+        return Inspect(Altered());
+    }
+
+    std::string Altered() const { return folder / "altered.exe"; }
 };
 
 // Checks that a refused build says why, naming `mention`, and leaves the folder as it was.
@@ -158,45 +166,45 @@ TEST(PackBuild, LongIndexRoundTrip) {
 
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty()) << in.problems[0];
-    EXPECT_TRUE(in.longEntries);
-    EXPECT_EQ(in.magic, std::string(PACKAGE_MAGIC));
-    ASSERT_EQ(in.count, 4u);
-    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 4 * 128);
-    EXPECT_EQ(in.entries[0].name, "KVX.hvl");
-    EXPECT_EQ(in.entries[0].offset, 0u);
-    EXPECT_EQ(in.entries[0].size, 16u + 3 * 64);
-    EXPECT_EQ(in.entries[1].name, "data.arc");
-    EXPECT_EQ(in.entries[2].name, "Voice.arc");
-    EXPECT_EQ(in.entries[3].name, "empty.bin");
-    EXPECT_EQ(in.entries[3].size, 0u);
+    EXPECT_TRUE(in.verdict.longEntries);
+    EXPECT_EQ(std::string(in.verdict.header.magic, PACKAGE_MAGIC_SIZE), std::string(PACKAGE_MAGIC));
+    ASSERT_EQ(in.verdict.header.count, 4u);
+    EXPECT_EQ(in.verdict.dataBase, PACKAGE_OFFSET + 16 + 4 * 128);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "KVX.hvl");
+    EXPECT_EQ(in.verdict.entries[0].offset, 0u);
+    EXPECT_EQ(in.verdict.entries[0].size, 16u + 3 * 64);
+    EXPECT_EQ(in.verdict.entries[1].storedName, "data.arc");
+    EXPECT_EQ(in.verdict.entries[2].storedName, "Voice.arc");
+    EXPECT_EQ(in.verdict.entries[3].storedName, "empty.bin");
+    EXPECT_EQ(in.verdict.entries[3].size, 0u);
     for (size_t j = 1; j < 4; ++j) {
-        EXPECT_EQ(in.entries[j].offset, in.entries[j - 1].offset + in.entries[j - 1].size) << "back to back";
+        EXPECT_EQ(in.verdict.entries[j].offset, in.verdict.entries[j - 1].offset + in.verdict.entries[j - 1].size) << "back to back";
     }
 
-    ASSERT_TRUE(in.listLoaded);
-    EXPECT_EQ(in.listEntry, 0);
-    EXPECT_EQ(in.listReserved, 0u);
-    ASSERT_EQ(in.records.size(), 3u);
-    EXPECT_EQ(RecordPath(in.records[0]), "data.arc");
-    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Voice.arc");
-    EXPECT_EQ(RecordPath(in.records[2]), "empty.bin");
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
-    EXPECT_EQ(ChecksumBytes(in.records[2].checksum), Bytes(8, 0));
-    EXPECT_EQ(in.entries[0].record, -1);
-    EXPECT_EQ(in.entries[1].record, 0);
-    EXPECT_EQ(in.entries[2].record, 1);
-    EXPECT_EQ(in.entries[3].record, 2);
+    ASSERT_EQ(in.verdict.listState, LIST_LOADED);
+    EXPECT_EQ(in.verdict.listEntry, 0);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
+    ASSERT_EQ(in.verdict.records.size(), 3u);
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), "data.arc");
+    EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Voice.arc");
+    EXPECT_EQ(RecordPath(in.verdict.records[2]), "empty.bin");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[2].checksum), Bytes(8, 0));
+    EXPECT_EQ(in.verdict.entries[0].record, -1);
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[2].record, 1);
+    EXPECT_EQ(in.verdict.entries[3].record, 2);
 
     // The bytes themselves: stub, zeros, header, and each file at its position.
     const Bytes patch = ReadFile(bench.options.out);
-    ASSERT_EQ(patch.size(), in.dataBase + 16 + 3 * 64 + a.size() + b.size());
+    ASSERT_EQ(patch.size(), in.verdict.dataBase + 16 + 3 * 64 + a.size() + b.size());
     EXPECT_TRUE(std::equal(bench.stub.begin(), bench.stub.end(), patch.begin()));
     EXPECT_TRUE(std::all_of(patch.begin() + bench.stub.size(), patch.begin() + PACKAGE_OFFSET,
                             [](uint8_t x) { return x == 0; }));
     EXPECT_EQ(U32At(patch, PACKAGE_OFFSET + 12), 4u);
-    EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.entries[1].position));
-    EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.entries[2].position));
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.verdict.entries[1].position));
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.verdict.entries[2].position));
     // Unused bytes of the name field and the reserved bytes are zero.
     const size_t entry1 = PACKAGE_OFFSET + 16 + 128;
     EXPECT_TRUE(std::all_of(patch.begin() + entry1 + 8, patch.begin() + entry1 + 96, [](uint8_t x) { return x == 0; }));
@@ -211,16 +219,16 @@ TEST(PackBuild, ShortIndexRoundTrip) {
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    EXPECT_FALSE(in.longEntries);
-    EXPECT_EQ(in.magic, std::string(SHORT_INDEX_MAGIC));
-    EXPECT_EQ(in.dataBase, PACKAGE_OFFSET + 16 + 3 * 32);
-    ASSERT_EQ(in.entries.size(), 3u);
-    EXPECT_EQ(in.entries[2].name, "b.arc");
-    ASSERT_EQ(in.records.size(), 2u);
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), ChecksumOf(a));
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(b));
-    EXPECT_EQ(in.entries[1].record, 0);
-    EXPECT_EQ(in.entries[2].record, 1);
+    EXPECT_FALSE(in.verdict.longEntries);
+    EXPECT_EQ(std::string(in.verdict.header.magic, PACKAGE_MAGIC_SIZE), std::string(SHORT_INDEX_MAGIC));
+    EXPECT_EQ(in.verdict.dataBase, PACKAGE_OFFSET + 16 + 3 * 32);
+    ASSERT_EQ(in.verdict.entries.size(), 3u);
+    EXPECT_EQ(in.verdict.entries[2].storedName, "b.arc");
+    ASSERT_EQ(in.verdict.records.size(), 2u);
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), ChecksumOf(a));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(b));
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[2].record, 1);
 }
 
 TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
@@ -241,25 +249,25 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
 
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    ASSERT_EQ(in.records.size(), 6u);
-    EXPECT_EQ(RecordPath(in.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[0].checksum), Content(8, 1));
-    EXPECT_EQ(RecordPath(in.records[1]), "sub\\Data.Arc");
-    EXPECT_EQ(ChecksumBytes(in.records[1].checksum), ChecksumOf(data));
-    EXPECT_EQ(RecordPath(in.records[2]), "keep2.exe");
-    EXPECT_EQ(RecordPath(in.records[3]), "new\\OTHER.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[3].checksum), ChecksumOf(other));
-    EXPECT_EQ(RecordPath(in.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
-    EXPECT_EQ(RecordPath(in.records[5]), "fresh.arc");
-    EXPECT_EQ(ChecksumBytes(in.records[5].checksum), ChecksumOf(fresh));
-    EXPECT_EQ(in.listReserved, 0u);
+    ASSERT_EQ(in.verdict.records.size(), 6u);
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), "keep1.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), Content(8, 1));
+    EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Data.Arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(data));
+    EXPECT_EQ(RecordPath(in.verdict.records[2]), "keep2.exe");
+    EXPECT_EQ(RecordPath(in.verdict.records[3]), "new\\OTHER.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[3].checksum), ChecksumOf(other));
+    EXPECT_EQ(RecordPath(in.verdict.records[4]), "later\\data.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
     // The index names are the last components of the install paths.
-    EXPECT_EQ(in.entries[1].name, "Data.Arc");
-    EXPECT_EQ(in.entries[2].name, "OTHER.arc");
-    EXPECT_EQ(in.entries[1].record, 1);
-    EXPECT_EQ(in.entries[2].record, 3);
-    EXPECT_EQ(in.entries[3].record, 5);
+    EXPECT_EQ(in.verdict.entries[1].storedName, "Data.Arc");
+    EXPECT_EQ(in.verdict.entries[2].storedName, "OTHER.arc");
+    EXPECT_EQ(in.verdict.entries[1].record, 1);
+    EXPECT_EQ(in.verdict.entries[2].record, 3);
+    EXPECT_EQ(in.verdict.entries[3].record, 5);
 }
 
 TEST(PackBuild, BaseListRefusals) {
@@ -296,8 +304,8 @@ TEST(PackBuild, ListName) {
     ASSERT_TRUE(outcome.ok);
     EXPECT_TRUE(outcome.warnings.empty());
     Inspection in = bench.Inspect();
-    EXPECT_EQ(in.entries[0].name, "kvx.HVL");
-    EXPECT_TRUE(in.listLoaded);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "kvx.HVL");
+    EXPECT_EQ(in.verdict.listState, LIST_LOADED);
 
     // A name the updater would not look for still builds, with a warning.
     bench.options.listName = "files.lst";
@@ -305,12 +313,12 @@ TEST(PackBuild, ListName) {
     ASSERT_TRUE(outcome.ok);
     ASSERT_EQ(outcome.warnings.size(), 1u);
     in = bench.Inspect();
-    EXPECT_EQ(in.entries[0].name, "files.lst");
-    EXPECT_FALSE(in.listLoaded);
-    EXPECT_EQ(in.entries[1].record, -1);
+    EXPECT_EQ(in.verdict.entries[0].storedName, "files.lst");
+    EXPECT_NE(in.verdict.listState, LIST_LOADED);
+    EXPECT_EQ(in.verdict.entries[1].record, -1);
     EXPECT_TRUE(in.problems.empty());
 
-    for (const char* bad : {"dir/kvx.hvl", "", "con.hvl"}) {
+    for (const char* bad : {"dir/kvx.hvl", "", "con.hvl", "kvx.tmp"}) {
         bench.options.listName = bad;
         ExpectRefused(bench, "list name");
     }
@@ -322,9 +330,9 @@ TEST(PackBuild, ShiftJisStorage) {
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    EXPECT_EQ(in.entries[1].name, SOFUTO_SJIS + ".txt");
-    EXPECT_EQ(RecordPath(in.records[0]), SOFUTO_SJIS + "\\" + SOFUTO_SJIS + ".txt");
-    EXPECT_EQ(in.entries[1].record, 0);
+    EXPECT_EQ(in.verdict.entries[1].storedName, SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(RecordPath(in.verdict.records[0]), SOFUTO_SJIS + "\\" + SOFUTO_SJIS + ".txt");
+    EXPECT_EQ(in.verdict.entries[1].record, 0);
 
     const Bytes patch = ReadFile(bench.options.out);
     const size_t name = PACKAGE_OFFSET + 16 + 128;
@@ -401,6 +409,7 @@ TEST(PackBuild, UnsafeOrUnrepresentablePaths) {
     const char* refused[] = {"/abs.arc", "\\abs.arc", "C:x.arc", "C:\\x.arc", "c:/x.arc", "\\\\server\\share\\x.arc",
                              "//server/share/x.arc", "../x.arc", "a/../../x.arc", "a\\..\\x.arc", "a/./x.arc",
                              "a//x.arc", "dir/", "x.arc:stream", "x?.arc", "x.arc.", "CON", "nul.txt", "a/com1.arc",
+                             "notes.tmp", "LPT9.Dat", "a/Aux/b.arc",
                              u8"yen\u00A5.arc", u8"wave\u301C.arc", u8"emoji\U0001F600.arc", u8"\u00E9t\u00E9.arc"};
     for (const char* path : refused) {
         Workbench bench;
@@ -487,14 +496,7 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
     bench.Add("b.arc", 10);
     ASSERT_TRUE(BuildPatch(bench.options).ok);
     const Bytes good = ReadFile(bench.options.out);
-    const std::string altered = bench.folder / "altered.exe";
-    const auto problemsOf = [&](const Bytes& bytes) {
-        WriteFile(altered, bytes);
-        Inspection in;
-        std::string error;
-        EXPECT_TRUE(InspectPatch(altered, in, error));
-        return in.problems.size();
-    };
+    const auto problemsOf = [&](const Bytes& bytes) { return bench.InspectAltered(bytes).problems.size(); };
     EXPECT_EQ(problemsOf(good), 0u);
     EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 15)), 0u) << "too short";
     EXPECT_GT(problemsOf(Bytes(good.begin(), good.begin() + PACKAGE_OFFSET + 16 + 200)), 0u) << "index cut short";
@@ -511,19 +513,6 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
     Bytes badList = good;
     badList[PACKAGE_OFFSET + 16 + 3 * 128] = 'X';
     EXPECT_EQ(problemsOf(badList), 0u) << "a damaged list only means unverified entries";
-}
-
-TEST(PackText, FoldAndConversion) {
-    std::string sjis;
-    ASSERT_TRUE(Utf8ToCp932(SOFUTO_UTF8, sjis));
-    EXPECT_EQ(sjis, SOFUTO_SJIS);
-    EXPECT_FALSE(Utf8ToCp932(u8"\u00A5", sjis)) << "the yen sign would become a backslash";
-    EXPECT_FALSE(Utf8ToCp932("\xFF", sjis)) << "not UTF-8";
-    std::u32string upper, lower;
-    ASSERT_TRUE(FoldedKey("\x82\x60\x83\x9F\x84\x40\x84\x46\x87\x54Z", upper));  // Ａ Α А Ё Ⅰ Z
-    ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
-    EXPECT_EQ(upper, lower);
-    EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
 }
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
@@ -544,6 +533,84 @@ CliRun Cli(const std::string& arguments) {
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// The headers of a 32-bit Windows program with one section, zero bytes after it.
+Bytes MinimalProgram() {
+    Bytes image(0x400, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    PutU32(image, 0x3C, 0x40);
+    std::memcpy(&image[0x40], "PE\0\0", 4);
+    image[0x44] = 0x4C;  // i386
+    image[0x45] = 0x01;
+    image[0x46] = 1;     // one section
+    image[0x54] = 0xE0;  // size of the optional header
+    image[0x58] = 0x0B;  // PE32
+    image[0x59] = 0x01;
+    PutU32(image, 0x58 + 60, 0x200);  // size of the headers
+    PutU32(image, 0x58 + 92, 16);     // data directories
+    const size_t section = 0x58 + 0xE0;
+    PutU32(image, section + 16, 0x200);  // raw size
+    PutU32(image, section + 20, 0x200);  // raw pointer
+    return image;
+}
+
+TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
+    Workbench bench;
+    WriteFile(bench.options.stub, MinimalProgram());
+    bench.Add("a.arc", 1000);
+    bench.Add("b.arc", 10);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const Bytes good = ReadFile(bench.options.out);
+    const std::string altered = bench.Altered();
+    const auto warningsOf = [&](const Bytes& bytes) {
+        const Inspection in = bench.InspectAltered(bytes);
+        std::string all = in.problems.empty() ? "" : "rejected\n";
+        for (const std::string& warning : in.warnings) all += warning + "\n";
+        return all;
+    };
+    EXPECT_EQ(warningsOf(good), "");
+    const size_t list = PACKAGE_OFFSET + 16 + 3 * 128;
+    Bytes changed = good;
+    changed[PACKAGE_OFFSET + 11] = '1';
+    // Read as 32-byte entries the index is garbage, so the patch is refused as well.
+    EXPECT_NE(warningsOf(changed).find("differs from \"VORMEL ARC20\" in 1 byte"), std::string::npos);
+    changed = good;
+    changed[list] = 'X';
+    EXPECT_EQ(warningsOf(changed).find("no list is loaded (its magic"), 0u);
+    changed = good;
+    changed[PACKAGE_OFFSET - 1] = 1;
+    EXPECT_EQ(warningsOf(changed).find("the program image is not followed by zero bytes"), 0u);
+    changed = good;
+    changed.push_back(0);
+    EXPECT_EQ(warningsOf(changed), "1 bytes after the last entry are no signature\n");
+    changed = good;
+    PutU32(changed, list + 12, U32At(good, list + 12) + 1);  // reads on into a.arc
+    PutU32(changed, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4, U32At(good, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4) - 64);
+    const std::string shrunk = warningsOf(changed);
+    EXPECT_EQ(shrunk, "the list's 3 records run past its entry's 80 bytes\n64 bytes of data belong to no entry\n");
+
+    WriteFile(altered, changed);
+    const CliRun strict = Cli("inspect --strict " + Quote(altered));
+    EXPECT_EQ(strict.status, 2);
+    EXPECT_NE(strict.output.find("\nwarning: "), std::string::npos) << strict.output;
+    EXPECT_EQ(Cli("inspect " + Quote(altered)).status, 0);
+    EXPECT_EQ(Cli("inspect --strict " + Quote(bench.options.out)).status, 0);
+    EXPECT_NE(Cli("inspect --json " + Quote(altered)).output.find("\"warnings\": [\n    \""), std::string::npos);
+}
+
+TEST(PackText, FoldAndConversion) {
+    std::string sjis;
+    ASSERT_TRUE(Utf8ToCp932(SOFUTO_UTF8, sjis));
+    EXPECT_EQ(sjis, SOFUTO_SJIS);
+    EXPECT_FALSE(Utf8ToCp932(u8"\u00A5", sjis)) << "the yen sign would become a backslash";
+    EXPECT_FALSE(Utf8ToCp932("\xFF", sjis)) << "not UTF-8";
+    std::u32string upper, lower;
+    ASSERT_TRUE(FoldedKey("\x82\x60\x83\x9F\x84\x40\x84\x46\x87\x54Z", upper));  // Ａ Α А Ё Ⅰ Z
+    ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
+    EXPECT_EQ(upper, lower);
+    EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
 }
 
 TEST(PackCli, ExitCodes) {

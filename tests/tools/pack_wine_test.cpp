@@ -9,6 +9,7 @@
 #include "pack_text.h"
 #include "package/hash_value_list.h"
 #include "package/lower_case.h"
+#include "package/multibyte_walk.h"
 #include "package/package_index.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
@@ -33,7 +34,7 @@ Bytes Content(size_t size, uint8_t seed) {
 std::string LastComponentOf(const std::string& sjis) {
     const char* name;
     const char* extension;
-    SplitLastComponent(sjis.c_str(), &name, &extension);
+    SplitLastComponent(sjis.c_str(), IsAnsiLeadByte, &name, &extension);
     return name;
 }
 
@@ -118,7 +119,8 @@ TEST(PackerUnderWine, RefusalLeavesNoFiles) {
 
 // The packer's case folding must agree with the updater's lower-casing on
 // every character of code page 932, or it would let through names the
-// updater confuses (or refuse names it tells apart).
+// updater confuses (or refuse names it tells apart), and its lowered bytes,
+// in which the shared name rules compare, must be the updater's.
 TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
     ASSERT_EQ(GetACP(), 932u);
     std::vector<std::string> characters;
@@ -134,11 +136,15 @@ TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
     }
     int compared = 0;
     for (const std::string& character : characters) {
-        std::u32string folded;
-        if (!FoldedKey(character, folded)) continue;
         char lowered[8] = {};
         std::memcpy(lowered, character.data(), character.size());
         LowerCaseMultibyte(lowered);
+        // The packer's lowered bytes are the updater's, for what is no character too.
+        char packer[8];
+        ASSERT_TRUE(Cp932LoweredCopy(character.c_str(), packer, sizeof packer));
+        EXPECT_STREQ(packer, lowered) << "bytes of " << std::hex << int(uint8_t(character[0]));
+        std::u32string folded;
+        if (!FoldedKey(character, folded)) continue;
         std::u32string updater;
         ASSERT_TRUE(Cp932CodePoints(lowered, updater)) << std::hex << int(uint8_t(character[0]));
         EXPECT_EQ(folded, updater) << "character " << std::hex << int(uint8_t(character[0])) << " "

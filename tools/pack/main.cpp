@@ -22,7 +22,7 @@ constexpr int EXIT_USAGE = 2;
 constexpr char USAGE[] =
     "usage: sundrift-pack build --stub UPDATER.exe --out PATCH.exe [--base-list FILE]\n"
     "                           [--list-name NAME] [--short-index] FILE[=INSTALL_PATH]...\n"
-    "       sundrift-pack inspect PATCH.exe [--json]\n"
+    "       sundrift-pack inspect PATCH.exe [--json] [--strict]\n"
     "       sundrift-pack checksum FILE...\n"
     "       sundrift-pack --help\n";
 
@@ -40,12 +40,17 @@ constexpr char HELP[] =
     "                     folder, \"/\" or \"\\\" between folders (default: the base\n"
     "                     list's path for that name, else FILE's own name); the\n"
     "                     first \"=\" ends FILE. Names are UTF-8, stored as Shift-JIS.\n"
-    "inspect   prints the layout, entries, list records and checksums of a patch;\n"
-    "          exits 1 when the updater would reject it or a checksum differs.\n"
-    "  --json             the same as JSON\n"
+    "inspect   prints the layout, entries, list records and checksums of a patch,\n"
+    "          judged by the updater's own rules: \"REJECTED\" and exit 1 exactly\n"
+    "          when the updater would end as a damaged package (or with too many\n"
+    "          entries) before installing anything; \"warning:\" lines for what it\n"
+    "          takes but a publisher would not want (no list, stray bytes, ...).\n"
+    "  --json             the same as JSON (fields: see the README)\n"
+    "  --strict           exit 2 when an accepted patch has warnings\n"
     "checksum  prints each FILE's checksum (16 hex digits, stored byte order).\n"
     "\n"
-    "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error.\n";
+    "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error\n"
+    "or warnings under inspect --strict.\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "sundrift-pack: %s\n%s", message.c_str(), USAGE);
@@ -106,10 +111,13 @@ int RunBuild(const std::vector<std::string>& args) {
 int RunInspect(const std::vector<std::string>& args) {
     std::string patch;
     bool json = false;
+    bool strict = false;
     for (const std::string& arg : args) {
         if (IsHelp(arg)) return ShowHelp();
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--strict") {
+            strict = true;
         } else if (!arg.empty() && arg[0] == '-') {
             return UsageError("inspect: unknown option " + arg);
         } else if (!patch.empty()) {
@@ -123,7 +131,8 @@ int RunInspect(const std::vector<std::string>& args) {
     std::string error;
     if (!InspectPatch(patch, inspection, error)) return Failure(error);
     PrintInspection(inspection, json, stdout);
-    return inspection.problems.empty() ? EXIT_OK : EXIT_BAD_INPUT;
+    if (!inspection.problems.empty()) return EXIT_BAD_INPUT;
+    return strict && !inspection.warnings.empty() ? EXIT_USAGE : EXIT_OK;
 }
 
 int RunChecksum(const std::vector<std::string>& args) {

@@ -8,6 +8,8 @@
 #include "pack_list.h"
 #include "pack_paths.h"
 #include "pack_text.h"
+#include "package/install_names.h"
+#include "package/package_layout.h"
 #include "package/running_checksum.h"
 
 namespace {
@@ -182,9 +184,26 @@ Refusal PlanRecords(const BuildOptions& options, Plan& plan) {
     return "";
 }
 
+// The names the updater will install the entries under, judged by its own
+// rules in index order, so that no patch is written that it would refuse.
+Refusal CheckInstallNames(const Plan& plan) {
+    std::vector<const char*> names;
+    for (const PlannedEntry& entry : plan.entries) {
+        const int record = FindRecord(plan.records, entry.name);
+        names.push_back(record >= 0 ? plan.records[record].path : entry.name.c_str());
+    }
+    for (size_t j = 0; j < names.size(); ++j) {
+        int sameNameAs;
+        const InstallNameFault fault = JudgeInstallName(names[j], names.data(), j, CP932_NAME_RULES, sameNameAs);
+        if (fault != NAME_ACCEPTED) {
+            return "install path " + Quoted(DisplayName(names[j])) + " " + InstallNameFaultText(fault);
+        }
+    }
+    return "";
+}
+
 Refusal PlanLayout(const BuildOptions& options, Plan& plan) {
-    const uint64_t entrySize = options.shortIndex ? sizeof(ShortIndexEntry) : sizeof(LongIndexEntry);
-    plan.dataBase = PACKAGE_OFFSET + sizeof(PackageHeader) + plan.entries.size() * entrySize;
+    plan.dataBase = DataBaseOf(static_cast<uint32_t>(plan.entries.size()), !options.shortIndex);
     uint64_t offset = 0;
     for (PlannedEntry& entry : plan.entries) {
         entry.offset = offset;
@@ -299,6 +318,7 @@ Refusal PlanPatch(const BuildOptions& options, Plan& plan, uint64_t& stubSize,
     if (refused.empty()) refused = PlanListEntry(options, plan, warnings);
     if (refused.empty()) refused = PlanFileEntries(options, plan);
     if (refused.empty()) refused = PlanRecords(options, plan);
+    if (refused.empty()) refused = CheckInstallNames(plan);
     if (refused.empty()) refused = PlanLayout(options, plan);
     return refused;
 }

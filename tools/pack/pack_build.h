@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "io/seek_limit.h"
 #include "package/package_format.h"
 
 // Written when the short index is asked for: any magic but PACKAGE_MAGIC
@@ -11,9 +12,9 @@
 constexpr char SHORT_INDEX_MAGIC[] = "VORMEL ARC10";
 static_assert(sizeof SHORT_INDEX_MAGIC - 1 == PACKAGE_MAGIC_SIZE, "magic fills its field");
 
-constexpr char DEFAULT_LIST_NAME[] = "KVX.hvl";
-// The largest patch the updater can seek through (its seeks stop at 0x7FFFFFFF).
-constexpr unsigned long long PATCH_SIZE_LIMIT = 0x7FFFFFFFull;
+constexpr const char* DEFAULT_LIST_NAME = INSTALLED_LIST_NAME;
+// The largest patch the updater can seek through.
+constexpr unsigned long long PATCH_SIZE_LIMIT = SEEK_LIMIT;
 constexpr size_t INSTALL_PATH_MAX = RECORD_PATH_SIZE - 1;
 
 struct PackInput {

@@ -1,162 +1,160 @@
 #include "pack_inspect.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "pack_build.h"
 #include "pack_files.h"
+#include "pack_image.h"
 #include "pack_list.h"
 #include "pack_text.h"
-#include "package/running_checksum.h"
+#include "package/package_layout.h"
+#include "package/record_lookup.h"
 
 namespace {
 
-constexpr uint32_t SEEK_LIMIT = 0x7FFFFFFF;
+// A magic this close to the long layout's is probably that one, damaged.
+constexpr int NEAR_MAGIC_DIFFERENCES = 2;
+// A certificate table starts at a multiple of this after the padding before it.
+constexpr uint64_t CERTIFICATE_ALIGNMENT = 8;
 
-bool ReadAt(FILE* file, uint64_t position, void* buffer, size_t size) {
-    return SeekTo(file, position) && (size == 0 || std::fread(buffer, 1, size, file) == size);
+bool ReadFileAt(void* context, uint64_t position, void* buffer, uint32_t length) {
+    FILE* file = static_cast<FILE*>(context);
+    return SeekTo(file, position) && std::fread(buffer, 1, length, file) == length;
 }
 
-template <typename Entry>
-bool ReadEntries(FILE* file, Inspection& inspection) {
-    std::vector<Entry> entries(inspection.count);
-    if (!ReadAt(file, PACKAGE_OFFSET + sizeof(PackageHeader), entries.data(), entries.size() * sizeof(Entry))) {
-        return false;
-    }
-    for (const Entry& stored : entries) {
-        InspectedEntry entry;
-        const void* end = std::memchr(stored.name, 0, sizeof stored.name);
-        entry.terminated = end != nullptr;
-        entry.name.assign(stored.name, end ? static_cast<const char*>(end) - stored.name : sizeof stored.name);
-        entry.offset = stored.offset;
-        entry.size = stored.size;
-        inspection.entries.push_back(entry);
-    }
-    return true;
+std::string EntryLabel(const EntryVerdict& entry, size_t j) {
+    return "entry " + std::to_string(j) + " " + DisplayName(entry.storedName);
 }
 
-// The header and index, rejected where the updater rejects them.
-bool ReadIndex(FILE* file, Inspection& inspection) {
-    if (inspection.fileSize < PACKAGE_OFFSET + sizeof(PackageHeader)) {
-        inspection.problems.push_back("the file ends before the package header at 0x40000");
-        return false;
+std::string FaultText(const PackageVerdict& verdict, const EntryVerdict& entry) {
+    switch (entry.fault) {
+        case FAULT_OUT_OF_REACH: return "its data start beyond 0x7FFFFFFF, where the updater cannot seek";
+        case FAULT_INSTALL_NAME:
+            return "install name \"" + DisplayName(entry.installName) + "\" " + InstallNameFaultText(entry.nameFault) +
+                   (entry.sameNameAs >= 0 ? " (entry " + std::to_string(entry.sameNameAs) + ")" : "");
+        case FAULT_DATA_SHORT: return "its data run past the end of the file";
+        case FAULT_CHECKSUM:
+            return "checksum " + ChecksumHex(entry.checksum) + " differs from " +
+                   ChecksumHex(verdict.records[entry.record].checksum);
+        default: return "";
     }
-    PackageHeader header;
-    if (!ReadAt(file, PACKAGE_OFFSET, &header, sizeof header)) {
-        inspection.problems.push_back("the package header cannot be read");
-        return false;
+}
+
+std::string IndexFaultText(const PackageVerdict& verdict) {
+    switch (verdict.fault) {
+        case FAULT_FILE_TOO_SHORT: return "the file ends before the package header at 0x40000 is complete";
+        case FAULT_TOO_MANY_ENTRIES:
+            return std::to_string(verdict.header.count) + " entries, more than " + std::to_string(PACKAGE_MAX_ENTRIES);
+        case FAULT_INDEX_SHORT: return "the index is cut short by the end of the file";
+        case FAULT_NAME_UNTERMINATED:
+            return "entry " + std::to_string(verdict.faultEntry) + " has a name without terminator";
+        default: return "";
     }
-    inspection.headerRead = true;
-    inspection.magic.assign(header.magic, PACKAGE_MAGIC_SIZE);
-    inspection.count = header.count;
-    if (header.count > PACKAGE_MAX_ENTRIES) {
-        inspection.problems.push_back(std::to_string(header.count) + " entries, more than " +
-                                      std::to_string(PACKAGE_MAX_ENTRIES));
-        return false;
+}
+
+void CollectProblems(Inspection& inspection) {
+    const PackageVerdict& verdict = inspection.verdict;
+    const std::string index = IndexFaultText(verdict);
+    if (!index.empty()) inspection.problems.push_back(index);
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        const EntryVerdict& entry = verdict.entries[j];
+        if (entry.fault != FAULT_NONE) inspection.problems.push_back(EntryLabel(entry, j) + ": " + FaultText(verdict, entry));
     }
-    inspection.longEntries = std::memcmp(header.magic, PACKAGE_MAGIC, PACKAGE_MAGIC_SIZE) == 0;
-    const uint32_t entrySize = inspection.longEntries ? sizeof(LongIndexEntry) : sizeof(ShortIndexEntry);
-    inspection.dataBase = PACKAGE_OFFSET + sizeof(PackageHeader) + header.count * entrySize;
-    const bool read = inspection.longEntries ? ReadEntries<LongIndexEntry>(file, inspection)
-                                             : ReadEntries<ShortIndexEntry>(file, inspection);
-    if (!read) {
-        inspection.problems.push_back("the index is cut short by the end of the file");
-        return false;
+}
+
+const char* ListAbsence(ListState state) {
+    switch (state) {
+        case LIST_NO_ENTRY: return "no entry named \"kvx.hvl\" in any letter case";
+        case LIST_OUT_OF_REACH: return "its data start beyond where the updater can seek";
+        case LIST_HEADER_UNREADABLE: return "its header cannot be read";
+        case LIST_WRONG_MAGIC: return "its magic is not \"KHV_____\"";
+        case LIST_RECORDS_PAST_END: return "its records run past the end of the file";
+        case LIST_LOADED: break;
     }
-    for (size_t j = 0; j < inspection.entries.size(); ++j) {
-        if (!inspection.entries[j].terminated) {
-            inspection.problems.push_back("entry " + std::to_string(j) + " has a name without terminator");
+    return "";
+}
+
+int MagicDifferences(const PackageHeader& header) {
+    int differences = 0;
+    for (size_t i = 0; i < PACKAGE_MAGIC_SIZE; ++i) differences += header.magic[i] != PACKAGE_MAGIC[i];
+    return differences;
+}
+
+// The end of the entries' data within the file, and how many bytes between
+// the data base and that end belong to no entry.
+uint64_t DataEnd(const PackageVerdict& verdict, uint64_t& uncovered) {
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const EntryVerdict& entry : verdict.entries) {
+        const uint64_t end = std::min<uint64_t>(uint64_t{entry.position} + entry.size, verdict.fileSize);
+        if (entry.size > 0 && entry.position >= verdict.dataBase && entry.position < end) {
+            spans.emplace_back(entry.position, end);
         }
     }
-    return inspection.problems.empty();
+    std::sort(spans.begin(), spans.end());
+    uint64_t covered = verdict.dataBase;
+    uncovered = 0;
+    for (const auto& span : spans) {
+        if (span.first > covered) uncovered += span.first - covered;
+        covered = std::max(covered, span.second);
+    }
+    return covered;
 }
 
-void PlaceEntries(Inspection& inspection) {
-    for (size_t j = 0; j < inspection.entries.size(); ++j) {
-        InspectedEntry& entry = inspection.entries[j];
-        entry.position = inspection.dataBase + entry.offset;
-        const uint64_t end = uint64_t{entry.position} + entry.size;
-        entry.inFile = entry.position <= SEEK_LIMIT && end <= inspection.fileSize;
-        if (!entry.inFile) {
-            inspection.problems.push_back("entry " + std::to_string(j) + " " + DisplayName(entry.name) +
-                                          ": its data run past the end of the file");
+bool ZeroFilled(const PackageReader& reader, uint64_t from, uint64_t to) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(to > from ? to - from : 0));
+    if (bytes.empty()) return true;
+    if (!reader.readAt(reader.context, from, bytes.data(), static_cast<uint32_t>(bytes.size()))) return false;
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+// Bytes after the last entry are fine only as a signature: padding to its
+// alignment, then the certificate table, which ends the file.
+void WarnAboutTail(const ImageLayout& image, uint64_t dataEnd, Inspection& inspection) {
+    const uint64_t fileSize = inspection.verdict.fileSize;
+    if (dataEnd >= fileSize) return;
+    const uint64_t certificate = image.certificateOffset;
+    const bool signature = certificate >= dataEnd && certificate - dataEnd < CERTIFICATE_ALIGNMENT &&
+                           certificate + image.certificateSize == fileSize;
+    if (!signature) {
+        inspection.warnings.push_back(std::to_string(fileSize - dataEnd) +
+                                      " bytes after the last entry are no signature");
+    }
+}
+
+void CollectWarnings(const PackageReader& reader, Inspection& inspection) {
+    const PackageVerdict& verdict = inspection.verdict;
+    std::vector<std::string>& warnings = inspection.warnings;
+    const ImageLayout image = ReadImageLayout(reader);
+    if (!image.isProgram) {
+        warnings.push_back("no Windows program stands before the package");
+    } else if (image.imageEnd > PACKAGE_OFFSET || !ZeroFilled(reader, image.imageEnd, PACKAGE_OFFSET)) {
+        warnings.push_back("the program image is not followed by zero bytes up to 0x40000");
+    }
+    if (!verdict.headerRead || verdict.fault == FAULT_TOO_MANY_ENTRIES || verdict.fault == FAULT_INDEX_SHORT) return;
+    const int differences = MagicDifferences(verdict.header);
+    if (differences > 0 && differences <= NEAR_MAGIC_DIFFERENCES) {
+        warnings.push_back("the magic \"" + DisplayName(std::string(verdict.header.magic, PACKAGE_MAGIC_SIZE)) +
+                           "\" differs from \"" + PACKAGE_MAGIC + "\" in " + std::to_string(differences) +
+                           " byte(s): the index is read as 32-byte entries, probably by damage");
+    }
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        if (verdict.entries[j].storedName.empty()) warnings.push_back("entry " + std::to_string(j) + " has an empty name");
+    }
+    if (verdict.listState != LIST_LOADED) {
+        warnings.push_back(std::string("no list is loaded (") + ListAbsence(verdict.listState) +
+                           "): the updater installs every entry unverified");
+    } else {
+        const EntryVerdict& list = verdict.entries[verdict.listEntry];
+        const uint64_t listBytes = sizeof(HashValueHeader) + uint64_t{verdict.listHeader.count} * sizeof(HashValueRecord);
+        if (listBytes > list.size) {
+            warnings.push_back("the list's " + std::to_string(verdict.listHeader.count) +
+                               " records run past its entry's " + std::to_string(list.size) + " bytes");
         }
     }
-}
-
-int FindListEntry(const Inspection& inspection) {
-    std::u32string listKey;
-    FoldedKey(HASH_VALUE_LIST_NAME, listKey);
-    for (size_t j = 0; j < inspection.entries.size(); ++j) {
-        std::u32string key;
-        if (FoldedKey(inspection.entries[j].name, key) && key == listKey) return static_cast<int>(j);
-    }
-    return -1;
-}
-
-// Loads the list as the updater does: the records follow the header for as
-// many as its count says, whatever the entry's size.
-void LoadList(FILE* file, Inspection& inspection) {
-    inspection.listEntry = FindListEntry(inspection);
-    if (inspection.listEntry < 0) {
-        inspection.listNote = "no entry named \"kvx.hvl\" in any letter case";
-        return;
-    }
-    const uint32_t position = inspection.entries[inspection.listEntry].position;
-    HashValueHeader header;
-    if (position > SEEK_LIMIT || !ReadAt(file, position, &header, sizeof header)) {
-        inspection.listNote = "its header cannot be read";
-        return;
-    }
-    if (std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
-        inspection.listNote = "its magic is not \"KHV_____\"";
-        return;
-    }
-    const uint64_t bytes = uint64_t{header.count} * sizeof(HashValueRecord);
-    if (position + sizeof header + bytes > inspection.fileSize) {
-        inspection.listNote = "its " + std::to_string(header.count) + " records run past the end of the file";
-        return;
-    }
-    std::vector<HashValueRecord> records(header.count);
-    if (!ReadAt(file, position + sizeof header, records.data(), static_cast<size_t>(bytes))) {
-        inspection.listNote = "its records cannot be read";
-        return;
-    }
-    inspection.listLoaded = true;
-    inspection.listReserved = header.reserved;
-    inspection.records = std::move(records);
-}
-
-bool ChecksumRange(FILE* file, uint32_t position, uint32_t size, uint8_t checksum[CHECKSUM_SIZE]) {
-    if (!SeekTo(file, position)) return false;
-    std::vector<uint8_t> buffer(size < PACK_CHUNK_SIZE ? size : PACK_CHUNK_SIZE);
-    RunningChecksum state{};
-    for (uint32_t left = size; left > 0;) {
-        const size_t chunk = left < buffer.size() ? left : buffer.size();
-        if (std::fread(buffer.data(), 1, chunk, file) != chunk) return false;
-        Update(state, buffer.data(), chunk);
-        left -= static_cast<uint32_t>(chunk);
-    }
-    StoreChecksum(state, checksum);
-    return true;
-}
-
-void VerifyEntries(FILE* file, Inspection& inspection) {
-    for (size_t j = 0; j < inspection.entries.size(); ++j) {
-        InspectedEntry& entry = inspection.entries[j];
-        entry.record = FindRecord(inspection.records, entry.name);
-        if (!entry.inFile) continue;
-        entry.checksummed = ChecksumRange(file, entry.position, entry.size, entry.computed);
-        if (!entry.checksummed) {
-            inspection.problems.push_back("entry " + std::to_string(j) + ": its data cannot be read");
-            continue;
-        }
-        if (entry.record >= 0 &&
-            std::memcmp(entry.computed, inspection.records[entry.record].checksum, CHECKSUM_SIZE) != 0) {
-            inspection.problems.push_back("entry " + std::to_string(j) + " " + DisplayName(entry.name) +
-                                          ": checksum " + ChecksumHex(entry.computed) + " differs from " +
-                                          ChecksumHex(inspection.records[entry.record].checksum));
-        }
-    }
+    uint64_t uncovered = 0;
+    const uint64_t dataEnd = DataEnd(verdict, uncovered);
+    if (uncovered > 0) warnings.push_back(std::to_string(uncovered) + " bytes of data belong to no entry");
+    WarnAboutTail(image, dataEnd, inspection);
 }
 
 std::string JsonString(const std::string& utf8) {
@@ -176,90 +174,107 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
+std::string JsonStrings(const std::vector<std::string>& texts) {
+    std::string out = "[";
+    for (size_t i = 0; i < texts.size(); ++i) out += (i ? ",\n    " : "\n    ") + JsonString(texts[i]);
+    return out + "\n  ]";
+}
+
 std::string Hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
     return text;
 }
 
-const char* LayoutName(const Inspection& inspection) {
-    return inspection.longEntries ? "long (128-byte entries)" : "short (32-byte entries)";
+std::string MagicText(const PackageVerdict& verdict) {
+    return DisplayName(std::string(verdict.header.magic, PACKAGE_MAGIC_SIZE));
 }
 
-std::string EntryChecksumJson(const Inspection& inspection, const InspectedEntry& entry) {
-    std::string out = "\"computed\": " + (entry.checksummed ? JsonString(ChecksumHex(entry.computed)) : "null");
+std::string EntryChecksumJson(const PackageVerdict& verdict, const EntryVerdict& entry) {
+    std::string out = "\"computed\": " + (entry.checksummed ? JsonString(ChecksumHex(entry.checksum)) : "null");
     out += ", \"expected\": ";
-    out += entry.record >= 0 ? JsonString(ChecksumHex(inspection.records[entry.record].checksum)) : "null";
+    out += entry.record >= 0 ? JsonString(ChecksumHex(verdict.records[entry.record].checksum)) : "null";
     return out;
 }
 
-void PrintJson(const Inspection& in, FILE* out) {
+void PrintJson(const Inspection& inspection, FILE* out) {
+    const PackageVerdict& in = inspection.verdict;
     std::fprintf(out, "{\n  \"fileSize\": %llu,\n", static_cast<unsigned long long>(in.fileSize));
     if (in.headerRead) {
         std::fprintf(out, "  \"magic\": %s,\n  \"count\": %u,\n  \"layout\": \"%s\",\n  \"dataBase\": %u,\n",
-                     JsonString(DisplayName(in.magic)).c_str(), in.count, in.longEntries ? "long" : "short",
+                     JsonString(MagicText(in)).c_str(), in.header.count, in.longEntries ? "long" : "short",
                      in.dataBase);
     }
     std::fprintf(out, "  \"entries\": [");
     for (size_t j = 0; j < in.entries.size(); ++j) {
-        const InspectedEntry& e = in.entries[j];
-        std::fprintf(out, "%s\n    {\"name\": %s, \"offset\": %u, \"size\": %u, \"position\": %u, \"record\": %d, %s}",
-                     j ? "," : "", JsonString(DisplayName(e.name)).c_str(), e.offset, e.size, e.position, e.record,
+        const EntryVerdict& e = in.entries[j];
+        std::fprintf(out,
+                     "%s\n    {\"name\": %s, \"installName\": %s, \"offset\": %u, \"size\": %u, \"position\": %u, "
+                     "\"record\": %d, %s}",
+                     j ? "," : "", JsonString(DisplayName(e.storedName)).c_str(),
+                     JsonString(DisplayName(e.installName)).c_str(), e.offset, e.size, e.position, e.record,
                      EntryChecksumJson(in, e).c_str());
     }
     std::fprintf(out, "\n  ],\n  \"list\": {\"entry\": %d, \"loaded\": %s, \"note\": %s, \"reserved\": %u, \"records\": [",
-                 in.listEntry, in.listLoaded ? "true" : "false", JsonString(in.listNote).c_str(), in.listReserved);
+                 in.listEntry, in.listState == LIST_LOADED ? "true" : "false",
+                 JsonString(ListAbsence(in.listState)).c_str(), in.listHeader.reserved);
     for (size_t i = 0; i < in.records.size(); ++i) {
         std::fprintf(out, "%s\n    {\"path\": %s, \"terminated\": %s, \"checksum\": %s}", i ? "," : "",
                      JsonString(DisplayName(RecordPath(in.records[i]))).c_str(),
-                     RecordTerminated(in.records[i]) ? "true" : "false",
+                     RecordPathTerminated(in.records[i]) ? "true" : "false",
                      JsonString(ChecksumHex(in.records[i].checksum)).c_str());
     }
-    std::fprintf(out, "\n  ]},\n  \"problems\": [");
-    for (size_t i = 0; i < in.problems.size(); ++i) {
-        std::fprintf(out, "%s\n    %s", i ? "," : "", JsonString(in.problems[i]).c_str());
-    }
-    std::fprintf(out, "\n  ],\n  \"accepted\": %s\n}\n", in.problems.empty() ? "true" : "false");
+    std::fprintf(out, "\n  ]},\n  \"problems\": %s,\n  \"warnings\": %s,\n  \"result\": \"%s\",\n  \"accepted\": %s\n}\n",
+                 JsonStrings(inspection.problems).c_str(), JsonStrings(inspection.warnings).c_str(),
+                 Hex32(in.result).c_str(), inspection.problems.empty() ? "true" : "false");
 }
 
-void PrintText(const Inspection& in, FILE* out) {
+void PrintChecks(const PackageVerdict& in, FILE* out) {
+    for (size_t j = 0; j < in.entries.size(); ++j) {
+        const EntryVerdict& e = in.entries[j];
+        const std::string computed = e.checksummed ? ChecksumHex(e.checksum) : "unread";
+        if (e.record < 0) {
+            std::fprintf(out, "check %2zu   %-24s no record: installed unverified, computed %s\n", j,
+                         DisplayName(e.storedName).c_str(), computed.c_str());
+            continue;
+        }
+        const HashValueRecord& r = in.records[e.record];
+        const bool equal = e.checksummed && std::memcmp(e.checksum, r.checksum, CHECKSUM_SIZE) == 0;
+        std::fprintf(out, "check %2zu   %-24s record %d (%s), computed %s, expected %s: %s\n", j,
+                     DisplayName(e.storedName).c_str(), e.record, DisplayName(RecordPath(r)).c_str(),
+                     computed.c_str(), ChecksumHex(r.checksum).c_str(), equal ? "ok" : "DIFFERS");
+    }
+}
+
+void PrintText(const Inspection& inspection, FILE* out) {
+    const PackageVerdict& in = inspection.verdict;
     std::fprintf(out, "file size  %llu bytes\n", static_cast<unsigned long long>(in.fileSize));
     if (in.headerRead) {
-        std::fprintf(out, "header     magic \"%s\", count %u, layout %s, dataBase %s\n", DisplayName(in.magic).c_str(),
-                     in.count, LayoutName(in), Hex32(in.dataBase).c_str());
+        std::fprintf(out, "header     magic \"%s\", count %u, layout %s, dataBase %s\n", MagicText(in).c_str(),
+                     in.header.count, in.longEntries ? "long (128-byte entries)" : "short (32-byte entries)",
+                     Hex32(in.dataBase).c_str());
     }
     for (size_t j = 0; j < in.entries.size(); ++j) {
-        const InspectedEntry& e = in.entries[j];
-        std::fprintf(out, "entry %2zu   %-24s offset %s size %10u at %s\n", j, DisplayName(e.name).c_str(),
-                     Hex32(e.offset).c_str(), e.size, Hex32(e.position).c_str());
+        const EntryVerdict& e = in.entries[j];
+        std::fprintf(out, "entry %2zu   %-24s offset %s size %10u at %s, installed as %s\n", j,
+                     DisplayName(e.storedName).c_str(), Hex32(e.offset).c_str(), e.size, Hex32(e.position).c_str(),
+                     DisplayName(e.installName).c_str());
     }
-    if (in.listLoaded) {
-        std::fprintf(out, "list       entry %d, reserved %u, %zu records\n", in.listEntry, in.listReserved,
+    if (in.listState == LIST_LOADED) {
+        std::fprintf(out, "list       entry %d, reserved %u, %zu records\n", in.listEntry, in.listHeader.reserved,
                      in.records.size());
-    } else if (in.headerRead) {
-        std::fprintf(out, "list       absent: %s\n", in.listNote.c_str());
+    } else if (!in.entries.empty() || in.fault == FAULT_NONE) {
+        std::fprintf(out, "list       absent: %s\n", ListAbsence(in.listState));
     }
     for (size_t i = 0; i < in.records.size(); ++i) {
         std::fprintf(out, "record %2zu  %-40s %s%s\n", i, DisplayName(RecordPath(in.records[i])).c_str(),
                      ChecksumHex(in.records[i].checksum).c_str(),
-                     RecordTerminated(in.records[i]) ? "" : "  (path without terminator: never matches)");
+                     RecordPathTerminated(in.records[i]) ? "" : "  (path without terminator: never matches)");
     }
-    for (size_t j = 0; j < in.entries.size(); ++j) {
-        const InspectedEntry& e = in.entries[j];
-        const std::string computed = e.checksummed ? ChecksumHex(e.computed) : "unread";
-        if (e.record < 0) {
-            std::fprintf(out, "check %2zu   %-24s no record: installed unverified, computed %s\n", j,
-                         DisplayName(e.name).c_str(), computed.c_str());
-            continue;
-        }
-        const HashValueRecord& r = in.records[e.record];
-        const bool equal = e.checksummed && std::memcmp(e.computed, r.checksum, CHECKSUM_SIZE) == 0;
-        std::fprintf(out, "check %2zu   %-24s record %d (%s), computed %s, expected %s: %s\n", j,
-                     DisplayName(e.name).c_str(), e.record, DisplayName(RecordPath(r)).c_str(), computed.c_str(),
-                     ChecksumHex(r.checksum).c_str(), equal ? "ok" : "DIFFERS");
-    }
-    for (const std::string& problem : in.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
-    std::fprintf(out, "%s\n", in.problems.empty() ? "accepted" : "REJECTED");
+    PrintChecks(in, out);
+    for (const std::string& problem : inspection.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
+    for (const std::string& warning : inspection.warnings) std::fprintf(out, "warning: %s\n", warning.c_str());
+    std::fprintf(out, "%s\n", inspection.problems.empty() ? "accepted" : "REJECTED");
 }
 
 }  // namespace
@@ -267,15 +282,19 @@ void PrintText(const Inspection& in, FILE* out) {
 bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error) {
     inspection = Inspection{};
     bool regular = false;
+    uint64_t fileSize = 0;
     File file = OpenForReading(path);
-    if (!file || !StatFile(path, inspection.fileSize, regular) || !regular) {
+    if (!file || !StatFile(path, fileSize, regular) || !regular) {
         error = "\"" + path + "\": not a readable file";
         return false;
     }
-    if (!ReadIndex(file.get(), inspection)) return true;
-    PlaceEntries(inspection);
-    LoadList(file.get(), inspection);
-    VerifyEntries(file.get(), inspection);
+    PackageReader reader;
+    reader.context = file.get();
+    reader.fileSize = fileSize;
+    reader.readAt = ReadFileAt;
+    inspection.verdict = JudgePackage(reader, CP932_NAME_RULES);
+    CollectProblems(inspection);
+    CollectWarnings(reader, inspection);
     return true;
 }
 

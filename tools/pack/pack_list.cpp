@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "package/record_lookup.h"
 #include "pack_paths.h"
 #include "pack_text.h"
 
@@ -9,10 +10,6 @@ std::string RecordPath(const HashValueRecord& record) {
     const void* end = std::memchr(record.path, 0, sizeof record.path);
     const size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - record.path) : sizeof record.path;
     return std::string(record.path, length);
-}
-
-bool RecordTerminated(const HashValueRecord& record) {
-    return std::memchr(record.path, 0, sizeof record.path) != nullptr;
 }
 
 HashValueRecord MakeRecord(const std::string& sjisPath) {
@@ -60,13 +57,5 @@ bool ComponentKey(const std::string& sjis, std::u32string& key) {
 }
 
 int FindRecord(const std::vector<HashValueRecord>& records, const std::string& entryName) {
-    std::u32string entryKey;
-    if (!FoldedKey(entryName, entryKey) || entryKey.empty()) return -1;
-    for (size_t i = 0; i < records.size(); ++i) {
-        std::u32string key;
-        if (RecordTerminated(records[i]) && ComponentKey(RecordPath(records[i]), key) && key == entryKey) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    return FindRecordIndex(records.data(), static_cast<uint32_t>(records.size()), entryName.c_str(), CP932_NAME_RULES);
 }

@@ -11,7 +11,6 @@ using ByteVector = std::vector<uint8_t>;
 
 // The record's path up to its terminator, or all 56 bytes when it has none.
 std::string RecordPath(const HashValueRecord& record);
-bool RecordTerminated(const HashValueRecord& record);
 
 // A record holding `sjisPath` (at most 55 bytes) and a zero checksum.
 HashValueRecord MakeRecord(const std::string& sjisPath);
@@ -26,6 +25,6 @@ ByteVector ListBytes(uint32_t reserved, const std::vector<HashValueRecord>& reco
 // The comparison key of a name: its last component, lower-cased as the updater does.
 bool ComponentKey(const std::string& sjis, std::u32string& key);
 
-// The first record, in list order, whose last component equals the entry
-// name ignoring case; -1 when none does. Unterminated paths never match.
+// FindRecordIndex under code page 932: the record the updater matches with
+// the entry name, or -1.
 int FindRecord(const std::vector<HashValueRecord>& records, const std::string& entryName);

@@ -3,9 +3,9 @@
 #include <string>
 
 // Checks an install path given in UTF-8 ("/" or "\" between folders) and gives
-// its stored form. False, with the reason in `why`, for an empty, absolute,
-// drive-prefixed, UNC, "." or ".." path, a name Windows cannot hold, or text
-// without a Shift-JIS form.
+// its stored form. False, with the reason in `why`, for an empty path, text
+// without a Shift-JIS form, or a path the updater refuses (CheckInstallName:
+// leaving the folder, a device, ".tmp", a name Windows cannot hold).
 bool StoredInstallPath(const std::string& utf8, std::string& sjis, std::string& why);
 
 // The last component of a Shift-JIS path, split the way the updater splits it:

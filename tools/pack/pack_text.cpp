@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -54,6 +55,10 @@ bool Utf8FromSjis(const std::string& sjis, std::string& utf8) {
     return WideFromCodePage(SJIS_CODE_PAGE, sjis, wide) && NarrowFromWide(CP_UTF8, wide, utf8);
 }
 
+bool Cp932OfCodePoint(char32_t codePoint, std::string& sjis) {
+    return NarrowFromWide(SJIS_CODE_PAGE, std::wstring(1, static_cast<wchar_t>(codePoint)), sjis);
+}
+
 // Code page 932 has no characters outside the basic plane, so no surrogates to join.
 bool CodePointsOf(const std::string& sjis, std::u32string& out) {
     std::wstring wide;
@@ -93,6 +98,12 @@ bool Utf8FromSjis(const std::string& sjis, std::string& utf8) {
     return Convert("CP932", "UTF-8", sjis, utf8);
 }
 
+bool Cp932OfCodePoint(char32_t codePoint, std::string& sjis) {
+    std::string utf32(4, '\0');
+    for (int k = 0; k < 4; ++k) utf32[k] = static_cast<char>(codePoint >> (8 * k));
+    return Convert("UTF-32LE", "CP932", utf32, sjis);
+}
+
 bool CodePointsOf(const std::string& sjis, std::u32string& out) {
     std::string utf32;
     if (!Convert("CP932", "UTF-32LE", sjis, utf32)) return false;
@@ -118,10 +129,6 @@ char32_t FoldCodePoint(char32_t c) {
 }
 
 }  // namespace
-
-bool IsCp932LeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 bool Utf8ToCp932(const std::string& utf8, std::string& sjis) {
     // The way back must give the same text: this refuses one-way mappings.
@@ -158,3 +165,30 @@ bool FoldedKey(const std::string& sjis, std::u32string& key) {
     for (char32_t& c : key) c = FoldCodePoint(c);
     return true;
 }
+
+// Pairs are mapped one by one like LowerCaseMultibyte maps them; single
+// bytes other than ASCII letters have no lower-case partner in code page 932.
+bool Cp932LoweredCopy(const char* name, char* out, size_t outSize) {
+    const size_t length = std::strlen(name);
+    if (outSize == 0) return false;
+    out[0] = '\0';
+    if (length >= outSize) return false;
+    std::string lowered;
+    for (const char* p = name; *p != '\0'; p = NextCharacter(p, IsCp932LeadByte)) {
+        if (!IsDoubleByte(p, IsCp932LeadByte)) {
+            lowered += *p >= 'A' && *p <= 'Z' ? static_cast<char>(*p - 'A' + 'a') : *p;
+            continue;
+        }
+        std::u32string folded;
+        std::string bytes;
+        if (!FoldedKey(std::string(p, 2), folded) || folded.size() != 1 || !Cp932OfCodePoint(folded[0], bytes)) {
+            return true;  // a pair that is no character empties the name
+        }
+        lowered += bytes;
+    }
+    if (lowered.size() >= outSize) return false;
+    std::memcpy(out, lowered.c_str(), lowered.size() + 1);
+    return true;
+}
+
+const NameRules CP932_NAME_RULES = {IsCp932LeadByte, Cp932LoweredCopy};

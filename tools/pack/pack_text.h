@@ -2,7 +2,10 @@
 // Names as the packer handles them: UTF-8 on the command line, Shift-JIS
 // (code page 932) in the package, and a case-folded form for comparisons
 // that agrees with the updater's lower-casing under code page 932.
+#include <cstddef>
 #include <string>
+
+#include "package/name_rules.h"
 
 // Strict UTF-8 to code page 932: false when any character has no exact
 // Shift-JIS form (best-fit and one-way mappings such as the yen sign count as none).
@@ -22,4 +25,11 @@ bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints);
 // False when the bytes are not Shift-JIS: such a name matches nothing.
 bool FoldedKey(const std::string& sjis, std::u32string& key);
 
-bool IsCp932LeadByte(unsigned char byte);
+// `name` lower-cased as LowerCaseMultibyte does under code page 932: ASCII
+// letters and the double-byte capitals, every double-byte character given
+// the bytes the system converts it back to, and an empty result when a pair
+// is no character. False, with `out` empty, when it does not fit.
+bool Cp932LoweredCopy(const char* name, char* out, size_t outSize);
+
+// The updater's rules for names, as they hold under code page 932.
+extern const NameRules CP932_NAME_RULES;

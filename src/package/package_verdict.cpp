@@ -1,0 +1,151 @@
+#include "package/package_verdict.h"
+
+#include <cstring>
+
+#include "package/package_layout.h"
+#include "package/record_lookup.h"
+#include "package/running_checksum.h"
+
+namespace {
+
+bool ReadAt(const PackageReader& reader, uint64_t position, void* buffer, uint32_t length) {
+    if (position > reader.fileSize || length > reader.fileSize - position) return false;
+    return length == 0 || reader.readAt(reader.context, position, buffer, length);
+}
+
+template <typename Entry>
+bool ReadIndexEntries(const PackageReader& reader, PackageVerdict& verdict) {
+    std::vector<Entry> stored(verdict.header.count);
+    const uint32_t bytes = verdict.header.count * static_cast<uint32_t>(sizeof(Entry));
+    if (!ReadAt(reader, PACKAGE_OFFSET + sizeof(PackageHeader), stored.data(), bytes)) return false;
+    for (const Entry& entry : stored) {
+        EntryVerdict judged;
+        judged.nameTerminated = NameTerminated(entry.name, sizeof entry.name);
+        judged.storedName.assign(entry.name, judged.nameTerminated ? std::strlen(entry.name) : sizeof entry.name);
+        judged.offset = entry.offset;
+        judged.size = entry.size;
+        judged.position = EntryPositionOf(verdict.dataBase, entry.offset);
+        verdict.entries.push_back(judged);
+    }
+    return true;
+}
+
+// The header and the index, refused where LoadPackageIndex refuses them.
+PackageFault ReadHeaderAndIndex(const PackageReader& reader, PackageVerdict& verdict) {
+    if (reader.fileSize < PACKAGE_OFFSET || !ReadAt(reader, PACKAGE_OFFSET, &verdict.header, sizeof verdict.header)) {
+        return FAULT_FILE_TOO_SHORT;
+    }
+    verdict.headerRead = true;
+    if (verdict.header.count > PACKAGE_MAX_ENTRIES) return FAULT_TOO_MANY_ENTRIES;
+    verdict.longEntries = UsesLongEntries(verdict.header);
+    verdict.dataBase = DataBaseOf(verdict.header.count, verdict.longEntries);
+    const bool read = verdict.longEntries ? ReadIndexEntries<LongIndexEntry>(reader, verdict)
+                                          : ReadIndexEntries<ShortIndexEntry>(reader, verdict);
+    if (!read) return FAULT_INDEX_SHORT;
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        if (!verdict.entries[j].nameTerminated) {
+            verdict.faultEntry = static_cast<int>(j);
+            return FAULT_NAME_UNTERMINATED;
+        }
+    }
+    return FAULT_NONE;
+}
+
+// As LoadHashValueList loads it: from the first entry of the list's name,
+// as many records as its header says, whatever the entry's size.
+void LoadList(const PackageReader& reader, const NameRules& rules, PackageVerdict& verdict) {
+    for (size_t j = 0; j < verdict.entries.size() && verdict.listEntry < 0; ++j) {
+        if (IsListEntryName(verdict.entries[j].storedName.c_str(), rules)) verdict.listEntry = static_cast<int>(j);
+    }
+    if (verdict.listEntry < 0) {
+        verdict.listState = LIST_NO_ENTRY;
+        return;
+    }
+    const uint32_t position = verdict.entries[verdict.listEntry].position;
+    if (!PositionReachable(position)) {
+        verdict.listState = LIST_OUT_OF_REACH;
+        return;
+    }
+    if (!ReadAt(reader, position, &verdict.listHeader, sizeof verdict.listHeader)) {
+        verdict.listState = LIST_HEADER_UNREADABLE;
+        return;
+    }
+    if (std::memcmp(verdict.listHeader.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
+        verdict.listState = LIST_WRONG_MAGIC;
+        return;
+    }
+    const uint32_t count = verdict.listHeader.count;
+    std::vector<HashValueRecord> records;
+    if (!ListRecordsFit(position, count, reader.fileSize)) {
+        verdict.listState = LIST_RECORDS_PAST_END;
+        return;
+    }
+    records.resize(count);
+    if (!ReadAt(reader, uint64_t{position} + sizeof(HashValueHeader), records.data(),
+                count * static_cast<uint32_t>(sizeof(HashValueRecord)))) {
+        verdict.listState = LIST_RECORDS_PAST_END;
+        return;
+    }
+    verdict.listState = LIST_LOADED;
+    verdict.records = std::move(records);
+}
+
+bool ChecksumData(const PackageReader& reader, const EntryVerdict& entry, uint8_t out[CHECKSUM_SIZE]) {
+    std::vector<uint8_t> buffer(entry.size < COPY_CHUNK_SIZE ? entry.size : COPY_CHUNK_SIZE);
+    RunningChecksum state;
+    ResetChecksum(state);
+    for (uint32_t done = 0; done < entry.size;) {
+        const uint32_t chunk = entry.size - done < COPY_CHUNK_SIZE ? entry.size - done : COPY_CHUNK_SIZE;
+        if (!ReadAt(reader, uint64_t{entry.position} + done, buffer.data(), chunk)) return false;
+        Update(state, buffer.data(), chunk);
+        done += chunk;
+    }
+    StoreChecksum(state, out);
+    return true;
+}
+
+// In the run's order: the seek, the name, the data, the checksum.
+PackageFault JudgeEntry(const PackageReader& reader, const NameRules& rules, PackageVerdict& verdict, size_t j) {
+    EntryVerdict& entry = verdict.entries[j];
+    entry.record = FindRecordIndex(verdict.records.data(), static_cast<uint32_t>(verdict.records.size()),
+                                   entry.storedName.c_str(), rules);
+    entry.installName = entry.record >= 0 ? verdict.records[entry.record].path : entry.storedName;
+    const bool inFile = PositionReachable(entry.position) && DataInFile(entry.position, entry.size, reader.fileSize);
+    entry.checksummed = inFile && ChecksumData(reader, entry, entry.checksum);
+    if (!PositionReachable(entry.position)) return FAULT_OUT_OF_REACH;
+    std::vector<const char*> earlier;
+    for (size_t k = 0; k < j; ++k) earlier.push_back(verdict.entries[k].installName.c_str());
+    entry.nameFault = JudgeInstallName(entry.installName.c_str(), earlier.data(), j, rules, entry.sameNameAs);
+    if (entry.nameFault != NAME_ACCEPTED) return FAULT_INSTALL_NAME;
+    if (!entry.checksummed) return FAULT_DATA_SHORT;
+    if (entry.record >= 0 &&
+        std::memcmp(entry.checksum, verdict.records[entry.record].checksum, CHECKSUM_SIZE) != 0) {
+        return FAULT_CHECKSUM;
+    }
+    return FAULT_NONE;
+}
+
+void NoteFirstFault(PackageVerdict& verdict, PackageFault fault, int entry) {
+    if (fault == FAULT_NONE || verdict.fault != FAULT_NONE) return;
+    verdict.fault = fault;
+    verdict.faultEntry = entry;
+}
+
+}  // namespace
+
+PackageVerdict JudgePackage(const PackageReader& reader, const NameRules& rules) {
+    PackageVerdict verdict;
+    verdict.fileSize = reader.fileSize;
+    verdict.fault = ReadHeaderAndIndex(reader, verdict);
+    if (verdict.fault != FAULT_NONE) {
+        verdict.result = verdict.fault == FAULT_TOO_MANY_ENTRIES ? UPDATE_E_TOO_MANY_ENTRIES : UPDATE_E_CORRUPT;
+        return verdict;
+    }
+    LoadList(reader, rules, verdict);
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        verdict.entries[j].fault = JudgeEntry(reader, rules, verdict, j);
+        NoteFirstFault(verdict, verdict.entries[j].fault, static_cast<int>(j));
+    }
+    verdict.result = verdict.fault == FAULT_NONE ? UPDATE_OK : UPDATE_E_CORRUPT;
+    return verdict;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The program image before the package, as far as inspect looks at it: where
+// its sections end, and where the certificate table of a signed patch lies.
+#include <cstdint>
+
+#include "package/package_verdict.h"
+
+struct ImageLayout {
+    bool isProgram = false;       // MZ and PE headers that can be followed
+    uint64_t imageEnd = 0;        // the end of the headers and of every section's data
+    uint64_t certificateOffset = 0;  // a signature's file offset; 0 without one
+    uint32_t certificateSize = 0;
+};
+
+ImageLayout ReadImageLayout(const PackageReader& reader);
