@@ -39,7 +39,7 @@ void ShowStatus(HWND status, const char* name) {
 struct CopyWork {
     CopyControls controls;
     uint8_t* buffer;
-    bool checksum;
+    CopyOptions options;
 };
 
 bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork& work) {
@@ -49,7 +49,7 @@ bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork
     while (done < size) {
         const uint32_t chunk = size - done < COPY_CHUNK_SIZE ? size - done : COPY_CHUNK_SIZE;
         if (image.Read(work.buffer, chunk) != chunk) return false;
-        if (work.checksum) Update(state, work.buffer, chunk);
+        if (work.options.checksum) Update(state, work.buffer, chunk);
         if (out.Write(work.buffer, chunk) != chunk) return false;
         done += chunk;
         SetBar(work.controls.fileBar, static_cast<uint32_t>(uint64_t{done} * FILE_BAR_RANGE / size));
@@ -71,6 +71,7 @@ bool CopyEntry(FileHandle& image, const PackageIndex& index, uint32_t i, const c
         return false;
     }
     if (!CopyBytes(image, out, EntrySize(index, i), work)) return false;
+    if (work.options.flush && !FlushFileBuffers(out.Native())) return false;
     out.Close();
     SetBar(controls.totalBar, i + 1);
     PumpMessages();
@@ -94,7 +95,7 @@ CopyControls ControlsOf(HWND dialog) {
     return controls;
 }
 
-bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, bool checksum) {
+bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, const CopyOptions& options) {
     FileHandle image;
     PackageIndex index;
     if (LoadPackageIndexFromFile(packagePath, image, index) != UPDATE_OK) return false;
@@ -103,7 +104,7 @@ bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& 
     PumpMessages();
     const CopyBuffer buffer = AllocateCopyBuffer();
     if (!buffer) return false;
-    const CopyWork work{controls, buffer.get(), checksum};
+    const CopyWork work{controls, buffer.get(), options};
     for (uint32_t i = 0; i < index.count; ++i) {
         if (!CopyEntry(image, index, i, folder, work)) return false;
     }

@@ -18,6 +18,14 @@ CopyControls ControlsOf(HWND dialog);
 // then renames each onto "<folder>\<name>". The controls get the updates the
 // update run makes: the status line per entry, the file bar after every chunk,
 // the total bar per entry, and a message pump after every chunk and entry.
-// With `checksum` every chunk also goes through the running checksum, whose
-// result is not used: the copy's share of the update's extra work.
-bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls, bool checksum = false);
+struct CopyOptions {
+    // Every chunk also goes through the running checksum, whose result is not
+    // used: the copy's share of the update's extra work.
+    bool checksum = false;
+    // Each temporary file is flushed before it is closed, as the update run
+    // flushes them before its commit.
+    bool flush = false;
+};
+
+bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls,
+               const CopyOptions& options = CopyOptions{});

@@ -178,8 +178,16 @@ bool ExtractEntry(RunState& run, uint32_t i) {
     RunningChecksum checksum;
     ResetChecksum(checksum);
     const bool copied = CopyEntry(run, EntrySize(run.index, i), temporary, checksum);
+    // A file renamed into place before its data reach the disk can come back
+    // after a power cut at its full size, filled with zeros: the commit renames
+    // flushed files only.
+    const bool flushed = copied && !StopRequested() && FlushFileBuffers(temporary.Native()) != FALSE;
     temporary.Close();
     if (StopRequested() || !copied) return false;
+    if (!flushed) {
+        run.result = UPDATE_E_IO;
+        return false;
+    }
     if (match.checksum && !ChecksumEquals(checksum, match.checksum)) {
         run.result = UPDATE_E_CORRUPT;
         return false;

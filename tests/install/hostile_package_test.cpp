@@ -534,7 +534,7 @@ protected:
         tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
 
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        std::string problems = CheckRunOutcome(result, baseline_, after, PackageEntryContents(patch), install_);
+        std::string problems = CheckRunOutcome(result, baseline_, after, patchPath_, install_);
         problems += SweepEscapes();
         problems += DisagreementWithInspect(result);
         if (!problems.empty()) problems = " result " + std::string(ResultName(result) ? ResultName(result) : "?") +
@@ -583,7 +583,7 @@ TEST_F(HostilePackages, UndamagedBasesInstall) {
         EnsureDialog();
         EXPECT_EQ(UpdateRunFromPackage(patchPath_.c_str(), install_.c_str()), UPDATE_OK);
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        EXPECT_EQ(CheckRunOutcome(UPDATE_OK, baseline_, after, PackageEntryContents(bases_[b].patch), install_), "");
+        EXPECT_EQ(CheckRunOutcome(UPDATE_OK, baseline_, after, patchPath_, install_), "");
         EXPECT_NE(after, baseline_) << "the base changed nothing, so its damage would prove nothing";
         ASSERT_TRUE(RestoreFolder(root_.Path(), baseline_));
     }

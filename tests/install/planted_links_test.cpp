@@ -126,7 +126,6 @@ protected:
         for (const auto& file : Listing(install_)) {
             const std::string& name = file.first;
             EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) << name;
-            EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0) << name;
         }
     }
 
@@ -140,10 +139,10 @@ protected:
 };
 
 TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
-    // The temporary files of both entries, the scratch files of both lists and
-    // the first placeholder name: all predictable.
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", "KVX.hvl.new", "uninst.lst.new",
-                                            "a.arc.tmp.0~"};
+    // The temporary files of both entries (the list's is also its scratch file),
+    // the scratch file of the uninstaller's list and the first placeholder name:
+    // all predictable.
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME, "a.arc.tmp.0~"};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));
@@ -159,12 +158,12 @@ TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
     EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"a.arc", ChecksumOf(newA_)}}));
     EXPECT_EQ(ReadText(In("uninst.lst")), std::string("a.arc\nKVX.hvl\n\0", 15));
     EXPECT_FALSE(Exists(In("a.arc.tmp")));
-    EXPECT_FALSE(Exists(In("KVX.hvl.new")));
-    EXPECT_FALSE(Exists(In("uninst.lst.new")));
+    EXPECT_FALSE(Exists(In(INSTALLED_LIST_SCRATCH_NAME)));
+    EXPECT_FALSE(Exists(In(UNINSTALL_LIST_SCRATCH_NAME)));
 }
 
 TEST_F(PlantedLinksTest, FurtherNamesOfAnOutsideFileUnderTemporaryNamesKeepItsData) {
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", "KVX.hvl.new", "uninst.lst.new"};
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));

@@ -5,6 +5,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 #include "package/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
+#include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 #include "ui/resource_ids.h"
@@ -546,6 +549,52 @@ TEST_F(UpdateRunTest, StaleTemporaryFileOfAHardLinkNeverWritesThroughIt) {
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+}
+
+// ---- Durability: the order of the file system calls, seen through the import table.
+
+std::vector<std::string> fileCalls;
+decltype(&FlushFileBuffers) realFlush = nullptr;
+decltype(&MoveFileExA) realMove = nullptr;
+
+std::string LeafOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+BOOL WINAPI TracedFlush(HANDLE file) {
+    char path[4 * MAX_PATH] = "";
+    GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+    fileCalls.push_back("flush " + LeafOf(path));
+    return realFlush(file);
+}
+
+BOOL WINAPI TracedMove(const char* from, const char* to, DWORD flags) {
+    fileCalls.push_back("move " + LeafOf(from) + " " + std::to_string(flags));
+    return realMove(from, to, flags);
+}
+
+// NTFS journals a rename, not the data: a file renamed unflushed can come back
+// zero-filled after a power cut. Every temporary file must be on disk before
+// the commit's first rename, which keeps its flags.
+TEST_F(UpdateRunTest, EveryTemporaryFileIsFlushedBeforeTheFirstRename) {
+    InstallOldGame();
+    const Bytes a = Pattern(3000, 1), b = Pattern(COPY_CHUNK_SIZE + 5, 2), fresh = Pattern(10, 3);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)});
+    fileCalls.clear();
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "FlushFileBuffers", &TracedFlush, realFlush));
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "MoveFileExA", &TracedMove, realMove));
+    const UpdateResult result = Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"b.arc", b}, {"new.bin", {}}, {"c.arc", fresh}});
+    HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(realFlush));
+    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMove));
+    EXPECT_EQ(result, UPDATE_OK);
+
+    // The list comes first in the index, so its rename is the commit's first.
+    const std::string flags = " " + std::to_string(MOVEFILE_REPLACE_EXISTING);
+    const auto firstRename = std::find(fileCalls.begin(), fileCalls.end(), "move KVX.hvl.tmp" + flags);
+    ASSERT_NE(firstRename, fileCalls.end()) << "the list's temporary file was not renamed with its flags";
+    for (const char* name : {LIST_ENTRY_NAME, "a.arc", "b.arc", "new.bin", "c.arc"}) {
+        const std::string temporary = std::string(name) + ".tmp";
+        EXPECT_NE(std::find(fileCalls.begin(), firstRename, "flush " + temporary), firstRename) << name;
+        EXPECT_NE(std::find(firstRename, fileCalls.end(), "move " + temporary + flags), fileCalls.end()) << name;
+    }
 }
 
 // ---- Folder names in the ANSI code page.
