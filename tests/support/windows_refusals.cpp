@@ -1,5 +1,7 @@
 #include "support/windows_refusals.h"
 
+#include "support/import_hook.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ AnyFunction realDeleteFile = nullptr;
 
 struct ReplacedEntry {
     IMAGE_THUNK_DATA* entry;
-    decltype(IMAGE_THUNK_DATA::u1.Function) original;
+    ImportEntry original;
 };
 std::vector<ReplacedEntry> replaced;
 unsigned depth = 0;
@@ -137,46 +139,8 @@ const Replacement REPLACEMENTS[] = {
     {"CreateFileA", reinterpret_cast<AnyFunction>(RefusingCreateFile), &realCreateFile},
     {"DeleteFileA", reinterpret_cast<AnyFunction>(RefusingDeleteFile), &realDeleteFile},
 };
-bool WriteEntry(IMAGE_THUNK_DATA* entry, decltype(IMAGE_THUNK_DATA::u1.Function) value) {
-    DWORD protection = 0;
-    if (!VirtualProtect(entry, sizeof *entry, PAGE_READWRITE, &protection)) return false;
-    entry->u1.Function = value;
-    VirtualProtect(entry, sizeof *entry, protection, &protection);
-    return true;
-}
-
-// Calls `visit` with the name and the bound entry of every function that this
-// program's own module imports by name. The headers' types are those of this
-// build, 32- or 64-bit, as is the module they describe.
-template <typename Visit>
-bool ForEachImportByName(Visit visit) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    if (headers->Signature != IMAGE_NT_SIGNATURE || headers->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC ||
-        headers->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_IMPORT) {
-        return false;
-    }
-    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0) return false;
-    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         library->Name != 0; ++library) {
-        // Without the lookup table the names are gone: the loader overwrote them.
-        if (library->OriginalFirstThunk == 0) continue;
-        const auto* lookup = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
-        auto* entry = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-        for (; lookup->u1.AddressOfData != 0; ++lookup, ++entry) {
-            if (IMAGE_SNAP_BY_ORDINAL(lookup->u1.Ordinal)) continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + lookup->u1.AddressOfData);
-            visit(reinterpret_cast<const char*>(byName->Name), entry);
-        }
-    }
-    return true;
-}
-
 void RestoreEntries() {
-    for (const ReplacedEntry& r : replaced) WriteEntry(r.entry, r.original);
+    for (const ReplacedEntry& r : replaced) WriteImportEntry(r.entry, r.original);
     replaced.clear();
 }
 
@@ -190,11 +154,11 @@ bool ReplaceEntries() {
         if (!*r.real) return false;
     }
     bool written = true;
-    const bool walked = ForEachImportByName([&](const char* name, IMAGE_THUNK_DATA* entry) {
+    const bool walked = ForEachImportByName([&](const char*, const char* name, IMAGE_THUNK_DATA* entry) {
         for (const Replacement& r : REPLACEMENTS) {
             if (std::strcmp(name, r.name) != 0) continue;
             replaced.push_back({entry, entry->u1.Function});
-            written = WriteEntry(entry, reinterpret_cast<ULONG_PTR>(r.function)) && written;
+            written = WriteImportEntry(entry, reinterpret_cast<ImportEntry>(r.function)) && written;
         }
     });
     if (walked && written) return true;
