@@ -1,9 +1,12 @@
-// The packer building a patch next to `cat` writing the same inputs into one
-// file, in the same run. Warm cache, best of several runs.
-//   pack_bench BENCH_FOLDER [REPETITIONS]
+// The packer against `cat` doing the same file work, in the same run:
+// `build` against `cat` of the stub and the inputs into one file, `checksum`
+// against `cat` of the inputs to /dev/null. Each pair runs in turn (A B A B),
+// whole processes timed from start to exit, warm cache; the figures are medians.
+//   pack_bench BENCH_FOLDER [--PACKER_OPTION]... SET...
 // Inputs: BENCH_FOLDER/updater.exe as the stub and every file of
-// BENCH_FOLDER/data in name order; outputs go to BENCH_FOLDER/pack. The packer
-// is found in the build's bin folder beside this program's folder.
+// BENCH_FOLDER/SET in name order; outputs go to BENCH_FOLDER/pack. Options
+// starting with "--" are handed to `build`. The packer is found in the build's
+// bin folder beside this program's folder.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,8 +22,12 @@
 
 namespace {
 
-constexpr int DEFAULT_REPETITIONS = 7;
+constexpr int RUNS = 9;
 constexpr int WHAT_WIDTH = 44;
+constexpr double BUILD_TARGET = 1.15;
+constexpr double CHECKSUM_TARGET = 1.75;
+
+using Command = std::vector<std::string>;
 
 std::vector<std::string> FilesOf(const std::string& folder) {
     std::vector<std::string> files;
@@ -41,8 +48,8 @@ double FileBytes(const std::string& path) {
     return stat(path.c_str(), &status) == 0 ? static_cast<double>(status.st_size) : 0;
 }
 
-// Runs `argv` with its output into `outputPath` (or nowhere) and waits; true on exit code 0.
-bool Run(const std::vector<std::string>& arguments, const char* outputPath) {
+// Runs `arguments` with its output into `outputPath` and waits; true on exit code 0.
+bool Run(const Command& arguments, const char* outputPath) {
     std::vector<char*> argv;
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -61,12 +68,47 @@ bool Run(const std::vector<std::string>& arguments, const char* outputPath) {
     return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-double Seconds(const std::vector<std::string>& command, const char* outputPath, const std::string& removeFirst) {
-    unlink(removeFirst.c_str());
+// One timed run; `removeFirst` (an output of the last run) is removed untimed.
+double Seconds(const Command& command, const char* outputPath, const std::string& removeFirst) {
+    if (!removeFirst.empty()) unlink(removeFirst.c_str());
     const auto start = std::chrono::steady_clock::now();
     if (!Run(command, outputPath)) return -1;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     return took.count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Side {
+    Command command;
+    const char* output;       // where its standard output goes
+    std::string removeFirst;  // its output file, removed before each run
+};
+
+struct Comparison {
+    double a = -1, b = -1, ratio = -1;  // medians: seconds of each, ratio of the pairs
+};
+
+// A and B in turn, one untimed pair first to warm the cache.
+Comparison Alternate(const Side& a, const Side& b) {
+    std::vector<double> as, bs, ratios;
+    for (int i = 0; i <= RUNS; ++i) {
+        const double ta = Seconds(a.command, a.output, a.removeFirst);
+        const double tb = Seconds(b.command, b.output, b.removeFirst);
+        if (ta < 0 || tb < 0) {
+            std::fprintf(stderr, "pack_bench: %s failed\n", (ta < 0 ? a : b).command[0].c_str());
+            return Comparison();
+        }
+        if (i == 0) continue;
+        as.push_back(ta);
+        bs.push_back(tb);
+        ratios.push_back(ta / tb);
+    }
+    return {Median(as), Median(bs), Median(ratios)};
 }
 
 std::string OwnFolder() {
@@ -77,60 +119,58 @@ std::string OwnFolder() {
     return self.substr(0, self.find_last_of('/'));
 }
 
-void Row(const char* what, double bytes, double seconds, const char* note) {
-    std::printf("%-*s %8.2f GB/s  %.3f s for %.1f MB, %s\n", WHAT_WIDTH, what, bytes / seconds / 1e9, seconds,
-                bytes / 1e6, note);
+void Rows(const std::string& set, const char* a, const char* b, const char* ratio, double bytes,
+          const Comparison& c, double target) {
+    char note[96];
+    std::snprintf(note, sizeof note, "%.1f MB, median of %d alternated runs", bytes / 1e6, RUNS);
+    const std::string prefix = "pack " + set + ": ";
+    std::printf("%-*s %8.2f GB/s  %.3f s, %s\n", WHAT_WIDTH, (prefix + a).c_str(), bytes / c.a / 1e9, c.a, note);
+    std::printf("%-*s %8.2f GB/s  %.3f s, %s\n", WHAT_WIDTH, (prefix + b).c_str(), bytes / c.b / 1e9, c.b, note);
+    std::printf("%-*s %8.2f x     median of the pairs' ratios (target at most %.2f: %s)\n", WHAT_WIDTH,
+                (prefix + ratio).c_str(), c.ratio, target, c.ratio <= target ? "met" : "NOT met");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
-    if (argc < 2 || repetitions < 1) {
-        std::fprintf(stderr, "usage: pack_bench BENCH_FOLDER [REPETITIONS]\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: pack_bench BENCH_FOLDER [--PACKER_OPTION]... SET...\n");
         return 2;
     }
     const std::string folder = argv[1];
     const std::string packer = OwnFolder() + "/../bin/sundrift-pack";
-    const std::string stub = folder + "/updater.exe";
-    const std::vector<std::string> inputs = FilesOf(folder + "/data");
     const std::string out = folder + "/pack";
     mkdir(out.c_str(), 0755);
     const std::string patch = out + "/patch.exe", joined = out + "/cat.out";
-    if (inputs.empty()) {
-        std::fprintf(stderr, "pack_bench: no inputs in %s/data\n", folder.c_str());
-        return 1;
-    }
+    Command options;
+    std::vector<std::string> sets;
+    for (int i = 2; i < argc; ++i) (std::string(argv[i]).rfind("--", 0) == 0 ? options : sets).push_back(argv[i]);
 
-    std::vector<std::string> pack = {packer, "build", "--stub", stub, "--out", patch};
-    std::vector<std::string> cat = {"cat", stub};
-    double bytes = 0;
-    for (const std::string& input : inputs) {
-        pack.push_back(input);
-        cat.push_back(input);
-        bytes += FileBytes(input);
-    }
-    double bestPack = -1, bestCat = -1;
-    // One more than counted: the first of each warms the cache.
-    for (int i = 0; i <= repetitions; ++i) {
-        const double packed = Seconds(pack, "/dev/null", patch);
-        const double catted = Seconds(cat, joined.c_str(), joined);
-        if (packed < 0 || catted < 0) {
-            std::fprintf(stderr, "pack_bench: %s failed\n", packed < 0 ? "the packer" : "cat");
+    std::printf("# %-*s %8s\n", WHAT_WIDTH - 2, "what", "figure");
+    for (const std::string& set : sets) {
+        const std::vector<std::string> inputs = FilesOf(folder + "/" + set);
+        if (inputs.empty()) {
+            std::fprintf(stderr, "pack_bench: no inputs in %s/%s\n", folder.c_str(), set.c_str());
             return 1;
         }
-        if (i == 0) continue;
-        if (bestPack < 0 || packed < bestPack) bestPack = packed;
-        if (bestCat < 0 || catted < bestCat) bestCat = catted;
+        Command build = {packer, "build", "--quiet", "--no-base-list", "--stub", folder + "/updater.exe", "--out", patch};
+        build.insert(build.end(), options.begin(), options.end());
+        Command joinedCat = {"cat", folder + "/updater.exe"}, checksum = {packer, "checksum"}, readCat = {"cat"};
+        double bytes = 0;
+        for (const std::string& input : inputs) {
+            for (Command* c : {&build, &joinedCat, &checksum, &readCat}) c->push_back(input);
+            bytes += FileBytes(input);
+        }
+        char label[64];
+        std::snprintf(label, sizeof label, "%.0f MB", bytes / 1e6);
+        const Comparison built = Alternate({build, "/dev/null", patch}, {joinedCat, joined.c_str(), joined});
+        unlink(patch.c_str());
+        unlink(joined.c_str());
+        const Comparison summed = Alternate({checksum, "/dev/null", ""}, {readCat, "/dev/null", ""});
+        if (built.ratio < 0 || summed.ratio < 0) return 1;
+        Rows(label, "sundrift-pack build", "cat of the stub and inputs", "build / cat", bytes, built, BUILD_TARGET);
+        Rows(label, "sundrift-pack checksum", "cat of the inputs > /dev/null", "checksum / cat", bytes, summed,
+             CHECKSUM_TARGET);
     }
-    unlink(patch.c_str());
-    unlink(joined.c_str());
-
-    char note[64];
-    std::snprintf(note, sizeof note, "%zu inputs, best of %d", inputs.size(), repetitions);
-    std::printf("# %-*s %8s\n", WHAT_WIDTH - 2, "what", "figure");
-    Row("pack: sundrift-pack build", bytes, bestPack, note);
-    Row("pack: cat of the stub and inputs", bytes, bestCat, note);
-    std::printf("%-*s %8.2f x     time of the packer / cat\n", WHAT_WIDTH, "pack: sundrift-pack / cat", bestPack / bestCat);
     return 0;
 }

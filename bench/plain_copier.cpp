@@ -3,8 +3,9 @@
 // asks the updater's question, shows its progress dialog, copies the patch's
 // entries into FOLDER with PlainCopy, destroys the dialog and shows the
 // updater's success box, so that it can be timed from outside exactly as the
-// updater is. TIME_FILE receives the seconds from before the dialog's creation
-// to after its end. With --no-dialog there are no boxes and no dialog either.
+// updater is. Like the updater it flushes every file before the renames.
+// TIME_FILE receives the seconds from before the dialog's creation to after its
+// end. With --no-dialog there are no boxes and no dialog either.
 #include <windows.h>
 
 #include <cstdio>
@@ -48,7 +49,9 @@ int main(int argc, char** argv) {
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     if (withDialog && !OpenProgressDialog()) return 3;
-    const bool copied = PlainCopy(argv[1], argv[2], FetchProgressControls());
+    CopyOptions options;
+    options.flush = true;  // the updater flushes each file before its commit
+    const bool copied = PlainCopy(argv[1], argv[2], FetchProgressControls(), options);
     DestroyProgressDialog();
     FreeMonitorList();
     QueryPerformanceCounter(&end);

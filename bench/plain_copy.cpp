@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "install/install_paths.h"
+#include "io/copy_buffer.h"
 #include "io/file_handle.h"
 #include "package/package_format.h"
 #include "package/package_index.h"
@@ -14,7 +15,7 @@ namespace {
 struct CopyWork {
     ProgressControls controls;
     uint8_t* buffer;
-    bool checksum;
+    CopyOptions options;
 };
 
 bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork& work) {
@@ -24,7 +25,7 @@ bool CopyBytes(FileHandle& image, FileHandle& out, uint32_t size, const CopyWork
     while (done < size) {
         const uint32_t chunk = size - done < COPY_CHUNK_SIZE ? size - done : COPY_CHUNK_SIZE;
         if (image.Read(work.buffer, chunk) != chunk) return false;
-        if (work.checksum) Update(state, work.buffer, chunk);
+        if (work.options.checksum) Update(state, work.buffer, chunk);
         if (out.Write(work.buffer, chunk) != chunk) return false;
         done += chunk;
         SetFileProgress(work.controls, done, size);
@@ -44,6 +45,7 @@ bool CopyEntry(FileHandle& image, const PackageIndex& index, uint32_t i, const c
         return false;
     }
     if (!CopyBytes(image, out, EntrySize(index, i), work)) return false;
+    if (work.options.flush && !FlushFileBuffers(out.Native())) return false;
     out.Close();
     SetEntriesDone(work.controls, i + 1);
     PumpMessages();
@@ -58,14 +60,16 @@ bool MoveIntoPlace(const char* folder, const char* name) {
 
 }  // namespace
 
-bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls, bool checksum) {
+bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls,
+               const CopyOptions& options) {
     FileHandle image;
     PackageIndex index;
     if (LoadPackageIndexFromFile(packagePath, image, index) != UPDATE_OK) return false;
     SetUpProgress(controls, index.count);
     PumpMessages();
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[COPY_CHUNK_SIZE]);
-    const CopyWork work{controls, buffer.get(), checksum};
+    const CopyBuffer buffer = AllocateCopyBuffer();
+    if (!buffer) return false;
+    const CopyWork work{controls, buffer.get(), options};
     for (uint32_t i = 0; i < index.count; ++i) {
         if (!CopyEntry(image, index, i, folder, work)) return false;
     }

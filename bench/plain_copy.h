@@ -4,10 +4,18 @@
 // with no checksum, no list and no uninstaller's list.
 #include "ui/progress_controls.h"
 
+struct CopyOptions {
+    // Every chunk also goes through the running checksum, whose result is not
+    // used: the copy's share of the update's extra work.
+    bool checksum = false;
+    // Each temporary file is flushed before it is closed, as the update run
+    // flushes them before its commit.
+    bool flush = false;
+};
+
 // Copies every entry of the package in `packagePath` to "<folder>\<name>.tmp",
 // then renames each onto "<folder>\<name>". The controls get the updates the
 // update run makes: the status line per entry, the file bar after every chunk,
 // the total bar per entry, and a message pump after every chunk and entry.
-// With `checksum` every chunk also goes through the running checksum, whose
-// result is not used: the copy's share of the update's extra work.
-bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls, bool checksum = false);
+bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls,
+               const CopyOptions& options = CopyOptions{});

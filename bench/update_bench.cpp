@@ -3,19 +3,24 @@
 // program: its question is answered Yes and its success box OK, the way a user
 // would, and timed from the answer to the success box. The plain copier shows
 // the same boxes and is timed the same way; it also runs without any dialog.
-// Best of several runs.
-//   update_bench BENCH_FOLDER [REPETITIONS]
+// Best of several runs. The peak working set of each program is read when its
+// success box appears, the copy then being done: the largest of all runs.
+//   update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]
 // BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
-// the install folder the registry names. plain_copier.exe is found beside this program.
+// the install folder the registry names. plain_copier.exe is found beside this
+// program. Each LARGER_PATCH (a file name in BENCH_FOLDER) is run once more into
+// a fresh install folder, for its peak working set.
 #include <windows.h>
 
+#include <psapi.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 
 #include "bench_folders.h"
 #include "support/installed_game.h"
+#include "support/window_watch.h"
 #include "ui/texts.h"
 
 namespace {
@@ -24,39 +29,14 @@ constexpr int DEFAULT_REPETITIONS = 15;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
-constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
-constexpr char DIALOG_CLASS[] = "#32770";
 
 struct RunTimes {
     bool ok = false;
     double startToExit = 0;
     double consentToSuccess = 0;  // not for the copier without dialog, which asks nothing
     double inProcess = 0;         // the copier only: its own measure
+    SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
 };
-
-struct Search {
-    DWORD processId;
-    std::set<HWND> found;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<Search*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char name[16] = "";
-    if (owner == search->processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
-        std::string(name) == DIALOG_CLASS) {
-        search->found.insert(window);
-    }
-    return TRUE;
-}
-
-std::string BoxText(HWND window) {
-    HWND text = GetDlgItem(window, MESSAGE_BOX_TEXT_ID);
-    char buffer[512] = "";
-    if (text) GetWindowTextA(text, buffer, sizeof buffer);
-    return buffer;
-}
 
 void Click(HWND box, int id) {
     if (HWND button = GetDlgItem(box, id)) PostMessageA(button, BM_CLICK, 0, 0);
@@ -65,17 +45,23 @@ void Click(HWND box, int id) {
 struct BoxAnswers {
     double consentAt = 0;
     double successAt = 0;
+    SIZE_T peakWorkingSet = 0;
     bool unexpected = false;
 };
 
+SIZE_T PeakWorkingSet(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+}
+
 // Answers the consent question Yes and the success box OK; any other box is a failure.
-void AnswerNewBoxes(DWORD processId, std::set<HWND>& answered, BoxAnswers& answers) {
-    Search search{processId, {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
-    for (HWND window : search.found) {
-        if (answered.count(window) || !GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) continue;
+void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered, BoxAnswers& answers) {
+    for (HWND window : e2e::VisibleDialogsOf(process.dwProcessId)) {
+        HWND textControl = GetDlgItem(window, e2e::MESSAGE_BOX_TEXT_ID);
+        if (answered.count(window) || !textControl) continue;
         const double seen = bench::Now();
-        const std::string text = BoxText(window);
+        const std::string text = testing_support::WindowText(textControl);
         answered.insert(window);
         if (text == TEXT_CONSENT) {
             answers.consentAt = seen;
@@ -83,6 +69,7 @@ void AnswerNewBoxes(DWORD processId, std::set<HWND>& answered, BoxAnswers& answe
         } else {
             if (text == TEXT_SUCCESS) {
                 answers.successAt = seen;
+                answers.peakWorkingSet = PeakWorkingSet(process.hProcess);
             } else {
                 answers.unexpected = true;
             }
@@ -109,7 +96,7 @@ RunTimes RunProgram(const std::string& program, std::string commandLine) {
     bool ended = false;
     while (!ended) {
         ended = WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_OBJECT_0;
-        if (!ended) AnswerNewBoxes(process.dwProcessId, answered, answers);
+        if (!ended) AnswerNewBoxes(process, answered, answers);
         if (bench::Now() - start > RUN_TIMEOUT_MS / 1000.0) {
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, INFINITE);
@@ -122,6 +109,7 @@ RunTimes RunProgram(const std::string& program, std::string commandLine) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     times.ok = ended && code == 0 && !answers.unexpected;
+    times.peakWorkingSet = answers.peakWorkingSet;
     if (answers.consentAt > 0 && answers.successAt > answers.consentAt) {
         times.consentToSuccess = answers.successAt - answers.consentAt;
     }
@@ -173,6 +161,11 @@ void KeepLower(RunTimes& best, const RunTimes& run) {
     KeepLower(best.startToExit, run.startToExit);
     KeepLower(best.consentToSuccess, run.consentToSuccess);
     KeepLower(best.inProcess, run.inProcess);
+    if (run.peakWorkingSet > best.peakWorkingSet) best.peakWorkingSet = run.peakWorkingSet;
+}
+
+void MemoryRow(const char* what, SIZE_T bytes, const char* note) {
+    std::printf("%-*s %8.2f MiB   %s\n", bench::WHAT_WIDTH, what, bytes / 1048576.0, note);
 }
 
 void Row(const char* what, double seconds, const char* note) {
@@ -186,11 +179,9 @@ void Ratio(const char* what, double ratio, const char* note) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
-    if (argc < 2 || repetitions < 1) {
-        std::fprintf(stderr, "usage: update_bench BENCH_FOLDER [REPETITIONS]\n");
-        return 2;
-    }
+    const int repetitions = bench::RepetitionsArgument(argc, argv, DEFAULT_REPETITIONS,
+                                                       "update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]");
+    if (repetitions < 1) return 2;
     const std::string patch = std::string(argv[1]) + "\\patch.exe";
     const std::string game = std::string(argv[1]) + "\\game";
     const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
@@ -236,5 +227,18 @@ int main(int argc, char** argv) {
           "process start to exit, both");
     std::printf("%-*s %8.0f %%     of the plain copy with dialog (dialog to end)\n", bench::WHAT_WIDTH,
                 "dialog share of the plain copy", 100 * (1 - best.bare.inProcess / best.copier.inProcess));
+    MemoryRow("update: peak working set", best.update.peakWorkingSet, "largest of the runs, Wine's own included");
+    MemoryRow("plain copy, dialog: peak working set", best.copier.peakWorkingSet, "the same, for comparison");
+    for (int i = 3; i < argc; ++i) {
+        const std::string larger = std::string(argv[1]) + "\\" + argv[i];
+        const RunTimes run = bench::FreshInstallFolder(game) ? RunUpdater(larger) : RunTimes();
+        if (!run.ok) {
+            std::fprintf(stderr, "update_bench: the update of %s failed\n", larger.c_str());
+            return 1;
+        }
+        const std::string what = std::string("update of ") + argv[i] + ": peak working set";
+        MemoryRow(what.c_str(), run.peakWorkingSet, "one run, fresh folder");
+    }
+    bench::FreshInstallFolder(game);
     return 0;
 }

@@ -30,6 +30,13 @@ windows_run_preset() {
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo windows; else echo windows64; fi
 }
 
+# The packer's option for the updater of that preset as its stub: the 64-bit
+# test build is no product image, and the packer takes it only when told.
+test_stub_option() {
+  [ "$1" = windows64 ] && echo --test-amd64-stub
+  return 0
+}
+
 # Says once, on standard error, when the Windows programs run as 64-bit code.
 note_run_preset() {
   [ "$1" = windows ] && return

@@ -1,12 +1,9 @@
 #include "entry/outcome.h"
 
+#include "entry/outcome_text.h"
 #include "ui/texts.h"
 
 namespace {
-
-// The last value reported as a damaged package; the run never produces it, but
-// it belongs to the same band of package failures.
-constexpr UpdateResult DAMAGED_PACKAGE_LAST = 0x80000003;
 
 // No is the default button.
 constexpr UINT CONSENT_FLAGS = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
@@ -20,11 +17,9 @@ void ShowWarning(const char* text) { MessageBoxA(nullptr, text, TEXT_PROGRAM_TIT
 bool AskConsent() { return MessageBoxA(nullptr, TEXT_CONSENT, TEXT_PROGRAM_TITLE, CONSENT_FLAGS) == IDYES; }
 
 Outcome OutcomeOf(UpdateResult result) {
-    if (result == UPDATE_OK) return {TEXT_SUCCESS, ShowInformation};
-    if (result >= UPDATE_E_CORRUPT && result <= DAMAGED_PACKAGE_LAST) return {TEXT_DAMAGED_PACKAGE, ShowWarning};
-    if (result == UPDATE_E_IO) return {TEXT_OTHER_FAILURE, ShowWarning};
-    if (result == UPDATE_E_UNINSTALL_LIST) return {TEXT_UNINSTALL_LIST_FAILURE, ShowWarning};
-    return {nullptr, nullptr};
+    const char* text = OutcomeText(result);
+    if (!text) return {nullptr, nullptr};
+    return {text, OutcomeIsWarning(result) ? ShowWarning : ShowInformation};
 }
 
 void ReportOutcome(UpdateResult result) {

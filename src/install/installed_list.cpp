@@ -5,6 +5,7 @@
 
 #include "install/install_paths.h"
 #include "install/list_file.h"
+#include "install/record_probe.h"
 #include "package/hash_value_list.h"
 #include "package/install_names.h"
 #include "package/lower_case.h"
@@ -30,7 +31,7 @@ bool ReadInstalledList(const char* path, HashValueHeader& header, std::unique_pt
 // A record counts as missing only when its path was probed inside the folder
 // and nothing, file or folder, stands there.
 bool RecordPresent(const char* folder, const HashValueRecord& record) {
-    if (!RecordPathTerminated(record) || !IsContainedName(record.path, IsAnsiLeadByte)) return true;
+    if (!RecordIsProbed(record, IsAnsiLeadByte)) return true;
     char probePath[MAX_PATH];
     if (!FormatInstallPath(probePath, folder, record.path)) return true;
     return GetFileAttributesA(probePath) != INVALID_FILE_ATTRIBUTES;

@@ -5,9 +5,12 @@
 
 namespace {
 
-bool IsReadOnly(const char* path) {
+// CREATE_ALWAYS with FILE_ATTRIBUTE_ARCHIVE refuses such a file, and a rename
+// over it would drop the attributes the user gave it.
+bool RefusesReCreation(const char* path) {
+    constexpr DWORD REFUSED = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & REFUSED);
 }
 
 bool WriteAndFlush(FileHandle& file, const void* head, uint32_t headLength, const void* rest,
@@ -33,7 +36,7 @@ bool OpenListFile(FileHandle& file, const char* path, uint32_t& size) {
 
 bool ReplaceListFile(const char* listPath, const char* scratchPath, const void* head, uint32_t headLength,
                      const void* rest, uint32_t restLength) {
-    if (IsReadOnly(listPath)) return false;
+    if (RefusesReCreation(listPath)) return false;
     FileHandle scratch;
     FileIdentity scratchIdentity;
     if (!CreateFreshFile(scratch, scratchPath, scratchIdentity)) return false;

@@ -7,33 +7,18 @@
 
 #include "install/install_paths.h"
 #include "install/list_file.h"
+#include "install/uninstall_text.h"
 
 namespace {
 
 // Reads the list into `buffer` (UNINSTALL_LIST_BUFFER_SIZE bytes) as one
-// NUL-terminated text and gives its length. The final NUL of the file, when it
-// has one, is where the text ends; any other NUL puts the file outside the format.
+// NUL-terminated text and gives its length.
 bool ReadListText(const char* path, char* buffer, uint32_t& length) {
     FileHandle file;
     uint32_t size = 0;
     if (!OpenListFile(file, path, size) || size > UNINSTALL_LIST_BUFFER_SIZE) return false;
-    if (file.Read(buffer, size) != size) return false;
-    length = size > 0 && buffer[size - 1] == '\0' ? size - 1 : size;
-    if (length == UNINSTALL_LIST_BUFFER_SIZE || std::memchr(buffer, '\0', length) != nullptr) return false;
+    if (file.Read(buffer, size) != size || !UninstallTextLength(buffer, size, length)) return false;
     buffer[length] = '\0';
-    return true;
-}
-
-// Appends "name\n" for each name that the text does not hold anywhere yet, the
-// lines appended before it included. False when the text would outgrow the buffer.
-bool AppendMissingNames(char* buffer, uint32_t& length, const char* const* names) {
-    for (; *names != nullptr; ++names) {
-        if (std::strstr(buffer, *names) != nullptr) continue;
-        const uint32_t room = UNINSTALL_LIST_BUFFER_SIZE - length;
-        const int written = std::snprintf(buffer + length, room, "%s\n", *names);
-        if (written < 0 || static_cast<uint32_t>(written) >= room) return false;
-        length += static_cast<uint32_t>(written);
-    }
     return true;
 }
 

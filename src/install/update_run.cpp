@@ -9,6 +9,7 @@
 #include "install/commit_pass.h"
 #include "install/install_paths.h"
 #include "install/link_guard.h"
+#include "io/copy_buffer.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/install_names.h"
@@ -30,7 +31,7 @@ struct RunState {
     HashValueList list;
     // count + 1 slots, the last always null; each points into `index` or `list`.
     std::unique_ptr<const char*[]> installNames;
-    std::unique_ptr<uint8_t[]> copyBuffer;
+    CopyBuffer copyBuffer;
     // The temporary files this run created; only these are ever deleted.
     bool temporaryCreated[PACKAGE_MAX_ENTRIES] = {};
     FileIdentity temporaryIdentity[PACKAGE_MAX_ENTRIES];
@@ -58,7 +59,7 @@ bool PrepareRun(RunState& run) {
     if (!LoadHashValueList(run.index, run.image, run.list)) return false;
     SetUpProgress(run.controls, run.index.count);
     PumpAndNoteQuit();  // a WM_QUIT here ends the pass at its first test
-    run.copyBuffer.reset(new (std::nothrow) uint8_t[COPY_CHUNK_SIZE]);
+    run.copyBuffer = AllocateCopyBuffer();
     return run.copyBuffer != nullptr;
 }
 
@@ -117,9 +118,14 @@ UpdateResult ExtractEntry(RunState& run, uint32_t i) {
     RunningChecksum checksum;
     ResetChecksum(checksum);
     const UpdateResult copied = CopyEntry(run, EntrySize(run.index, i), temporary, checksum);
+    // A file renamed into place before its data reach the disk can come back
+    // after a power cut at its full size, filled with zeros: the commit renames
+    // flushed files only.
+    const bool flushed = copied == UPDATE_OK && !StopRequested() && FlushFileBuffers(temporary.Native()) != FALSE;
     temporary.Close();
     if (copied != UPDATE_OK) return copied;
     if (StopRequested()) return StopResult();
+    if (!flushed) return UPDATE_E_IO;
     if (match.checksum && !ChecksumEquals(checksum, match.checksum)) return UPDATE_E_CORRUPT;
     SetEntriesDone(run.controls, i + 1);
     return PumpAndNoteQuit() ? UPDATE_OK : StopResult();

@@ -8,7 +8,8 @@
 // Install names that CheckInstallName refuses, or that name one file twice, make
 // the package damaged (UPDATE_E_CORRUPT) before anything is opened by them; a path
 // longer than MAX_PATH and memory that cannot be had give UPDATE_E_IO. Every
-// temporary file the run recorded is deleted before it returns.
+// temporary file the run recorded is deleted before it returns; each one is
+// flushed to disk before the commit renames the first.
 UpdateResult UpdateRun(const char* installFolder);
 
 // The same with the package read from `packagePath` (tests and tools).

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "e2e/window_watch.h"
+#include "support/window_watch.h"
 #include "ui/texts.h"
 
 namespace {

@@ -11,12 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/window_watch.h"
+#include "support/window_watch.h"
 #include "entry/program_names.h"
 #include "package/update_result.h"
 #include "package/package_format.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
+#include "support/unix_shell.h"
 #include "support/win_files.h"
 #include "ui/texts.h"
 
@@ -99,6 +100,13 @@ protected:
         ASSERT_TRUE(testing_support::InstallGame(installFolder_, files, uninstallText_));
     }
 
+#ifdef _WIN64
+    // This build's updater is the 64-bit test build, which the packer takes only when told.
+    static constexpr const char* TEST_BUILD_STUB = " --test-amd64-stub";
+#else
+    static constexpr const char* TEST_BUILD_STUB = "";
+#endif
+
     // A patch built by the packer with the real updater as its program image,
     // its list based on the installed one.
     std::string Pack(const std::vector<PatchFile>& files, const char* patchName = "patch.exe") {
@@ -107,7 +115,7 @@ protected:
         const std::string bin = BinFolder();
         const std::string patch = staging_ + "\\" + patchName;
         std::string command = "sundrift-pack build --stub \"" + bin + "\\sundrift-updater.exe\" --out \"" + patch +
-                              "\" --base-list \"" + baseList + "\"";
+                              "\" --base-list \"" + baseList + "\"" + TEST_BUILD_STUB;
         for (size_t i = 0; i < files.size(); ++i) {
             const std::string source = staging_ + "\\input" + std::to_string(i) + ".bin";
             EXPECT_TRUE(WriteWholeFile(source, files[i].data));
@@ -149,6 +157,21 @@ protected:
         EXPECT_EQ(box.buttons, (std::vector<int>{IDYES, IDNO}));
     }
 
+    // The folder after the standard patch: its files, the list pruned of the
+    // missing file's record with the new checksums, one line more in uninst.lst.
+    void ExpectStandardPatchInstalled(const std::vector<PatchFile>& patchFiles) const {
+        const Snapshot after = FolderContents(installFolder_);
+        EXPECT_EQ(Names(after),
+                  (std::vector<std::string>{"KVX.hvl", "data1.arc", "data2.arc", "data3.arc", "uninst.lst"}));
+        for (const PatchFile& f : patchFiles) EXPECT_TRUE(after.at(f.name) == f.data) << f.name;
+        EXPECT_EQ(after.at("KVX.hvl"), HashValueListBytes({{"data1.arc", ChecksumOf(patchFiles[0].data)},
+                                                           {"data2.arc", ChecksumOf(patchFiles[1].data)},
+                                                           {"data3.arc", ChecksumOf(patchFiles[2].data)}}));
+        Bytes expectedList = BytesOf(uninstallText_ + "data3.arc\n");
+        expectedList.push_back(0);
+        EXPECT_EQ(after.at("uninst.lst"), expectedList);
+    }
+
     TempFolder root_{"e2e"};
     std::string installFolder_;
     std::string staging_;
@@ -184,16 +207,39 @@ TEST_F(Updater, ReplacesTheFilesPrunesTheListAndExtendsTheUninstallList) {
         EXPECT_EQ(w.rect.top, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
     }
 
-    const Snapshot after = FolderContents(installFolder_);
-    EXPECT_EQ(Names(after), (std::vector<std::string>{"KVX.hvl", "data1.arc", "data2.arc", "data3.arc", "uninst.lst"}));
-    for (const PatchFile& f : patchFiles) EXPECT_TRUE(after.at(f.name) == f.data) << f.name;
-    // The record of the missing file is pruned; the others carry the new checksums.
-    EXPECT_EQ(after.at("KVX.hvl"), HashValueListBytes({{"data1.arc", ChecksumOf(patchFiles[0].data)},
-                                                       {"data2.arc", ChecksumOf(patchFiles[1].data)},
-                                                       {"data3.arc", ChecksumOf(patchFiles[2].data)}}));
-    Bytes expectedList = BytesOf(uninstallText_ + "data3.arc\n");
-    expectedList.push_back(0);
-    EXPECT_EQ(after.at("uninst.lst"), expectedList);
+    ExpectStandardPatchInstalled(patchFiles);
+}
+
+// Signed by the host packer with a throwaway code-signing certificate: the
+// signature covers the package and verifies, the signed patch installs as the
+// unsigned one does, and one changed byte of the package breaks the signature.
+TEST_F(Updater, ASignedPatchVerifiesAndInstalls) {
+    InstallGame();
+    const std::vector<PatchFile> patchFiles = StandardPatch();
+    const std::string patch = Pack(patchFiles), signedPatch = staging_ + "\\signed.exe",
+                      tampered = staging_ + "\\tampered.exe";
+    const std::string cert = Quoted(UnixPathOf(staging_ + "\\cert.pem")),
+                      key = Quoted(UnixPathOf(staging_ + "\\key.pem"));
+    const std::string verify = "osslsigncode verify -CAfile " + cert + " -in ";
+    std::string output;
+    ASSERT_EQ(RunUnixShell("set -e\nopenssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Sundrift Test' "
+                           "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout " +
+                               key + " -out " + cert + "\n" + Quoted(HOST_PACKER) + " sign " +
+                               Quoted(UnixPathOf(patch)) + " --cert " + cert + " --key " + key + " --out " +
+                               Quoted(UnixPathOf(signedPatch)) + "\n" + verify + Quoted(UnixPathOf(signedPatch)),
+                           &output),
+              0)
+        << output << "(the host packer is built by the host preset: " << HOST_PACKER << ")";
+
+    const RunRecord run = e2e::RunProgram(signedPatch, Consenting());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, UPDATE_OK);
+    ExpectStandardPatchInstalled(patchFiles);
+
+    Bytes bytes = ReadWholeFile(signedPatch);
+    bytes[PACKAGE_OFFSET + MIB] ^= 1;
+    ASSERT_TRUE(WriteWholeFile(tampered, bytes));
+    EXPECT_NE(RunUnixShell(verify + Quoted(UnixPathOf(tampered)), &output), 0) << output;
 }
 
 TEST_F(Updater, ASecondInstanceEndsSilentlyAndTouchesNothing) {

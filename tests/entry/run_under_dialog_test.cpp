@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "entry/program_names.h"
-#include "ui/dialog_harness.h"
+#include "support/dialog_harness.h"
 #include "ui/monitor_list.h"
 #include "ui/texts.h"
 

@@ -14,6 +14,7 @@
 #include "support/small_disk.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
+#include "support/windows_refusals.h"
 
 using namespace testing_support;
 
@@ -83,7 +84,9 @@ TEST(CommitPass, ReplacesReadOnlyHiddenAndSystemTargetsAndClearsTheirAttributes)
     }
     ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", Bytes(1, 0)));
     const InstallNames names(list);
+    const unsigned refusedBefore = WindowsRefusals::Refused();
     EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
+    EXPECT_EQ(WindowsRefusals::Refused() - refusedBefore, 2u) << "the renames onto both read-only targets, as Windows";
     constexpr DWORD CLEARED = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     for (const auto& target : targets) {
         const DWORD attributes = GetFileAttributesA((folder / target.first).c_str());
@@ -337,14 +340,35 @@ TEST(PruneHashValueList, LeavesAListOfFourGibibytesAndMoreAlone) {
     ExpectNoScratchFiles(folder);
 }
 
-TEST(PruneHashValueList, LeavesAReadOnlyListUnchanged) {
-    TempFolder folder("readonly");
-    const Bytes list = HashValueListBytes({Record("gone", 1)});
-    ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", list));
-    ASSERT_TRUE(SetFileAttributesA((folder / "KVX.hvl").c_str(), FILE_ATTRIBUTE_READONLY));
-    PruneHashValueList(folder.Path().c_str());
-    EXPECT_EQ(ReadBytes(folder / "KVX.hvl"), list);
-    EXPECT_TRUE(GetFileAttributesA((folder / "KVX.hvl").c_str()) & FILE_ATTRIBUTE_READONLY);
+TEST(PruneHashValueList, LeavesAReadOnlyHiddenOrSystemListUnchanged) {
+    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY}, DWORD{FILE_ATTRIBUTE_HIDDEN},
+                                   DWORD{FILE_ATTRIBUTE_SYSTEM}}) {
+        TempFolder folder("attributes");
+        const Bytes list = HashValueListBytes({Record("gone", 1)});
+        ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl", list));
+        ASSERT_TRUE(SetFileAttributesA((folder / "KVX.hvl").c_str(), attributes));
+        PruneHashValueList(folder.Path().c_str());
+        EXPECT_EQ(ReadBytes(folder / "KVX.hvl"), list) << attributes;
+        EXPECT_EQ(GetFileAttributesA((folder / "KVX.hvl").c_str()) & ~DWORD{FILE_ATTRIBUTE_ARCHIVE}, attributes);
+        ExpectNoScratchFiles(folder);
+    }
+}
+
+// Names that an earlier build used for the lists' scratch files are game files
+// like any other; the scratch files now end in ".tmp", which no install name does.
+TEST(CommitPass, FilesNamedLikeTheListsWithASuffixAreInstalledAndKept) {
+    TempFolder folder("scratchnames");
+    Stage(folder, "KVX.hvl.new", "new list-named file");
+    Stage(folder, "uninst.lst.new", "new uninst-named file");
+    ASSERT_TRUE(WriteWholeFile(folder / "KVX.hvl",
+                               HashValueListBytes({Record("KVX.hvl.new", 1), Record("uninst.lst.new", 2)})));
+    ASSERT_TRUE(WriteWholeFile(folder / "uninst.lst", Bytes(1, 0)));
+    const InstallNames names({"KVX.hvl.new", "uninst.lst.new"});
+    EXPECT_EQ(CommitPass(folder.Path().c_str(), names.Slots(), names.Count()), UPDATE_OK);
+    EXPECT_EQ(ReadText(folder / "KVX.hvl.new"), "new list-named file");
+    EXPECT_EQ(ReadText(folder / "uninst.lst.new"), "new uninst-named file");
+    EXPECT_EQ(CountOf(ReadBytes(folder / "KVX.hvl")), 2u) << "both records name present files";
+    EXPECT_EQ(ReadText(folder / "uninst.lst"), std::string("KVX.hvl.new\nuninst.lst.new\n\0", 28));
     ExpectNoScratchFiles(folder);
 }
 

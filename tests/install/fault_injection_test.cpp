@@ -18,13 +18,13 @@
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
 #include "package/package_format.h"
+#include "support/dialog_harness.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/small_disk.h"
 #include "support/watched_install.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -68,11 +68,8 @@ Patch MakePatch(const std::vector<std::pair<std::string, Bytes>>& files, uint32_
 class FaultInjection : public ::testing::Test {
 protected:
     void SetUp() override {
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
+        ResetDialogState();
         onTotalPosition = nullptr;
-        ASSERT_TRUE(RegisterProgressBarClass());
         install_ = root_ / "game";
         outside_ = root_ / "outside";
         ASSERT_TRUE(CreateDirectoryA(outside_.c_str(), nullptr));
@@ -82,10 +79,7 @@ protected:
 
     void TearDown() override {
         onTotalPosition = nullptr;
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
+        CloseProgressDialog(progressDialogHandle);
     }
 
     std::string In(const std::string& name) const { return install_ + "\\" + name; }
@@ -110,10 +104,7 @@ protected:
     UpdateResult Run(const Bytes& patch) {
         EXPECT_TRUE(WriteWholeFile(patchPath_, patch));
         if (!progressDialogHandle || !IsWindow(progressDialogHandle)) {
-            progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
-                                                      nullptr, ProgressDialogProc, 0);
-            EXPECT_NE(progressDialogHandle, nullptr);
-            ShowWindow(progressDialogHandle, SW_SHOWNA);
+            EXPECT_NE(OpenProgressDialog(), nullptr);
             HWND bar = GetDlgItem(progressDialogHandle, IDC_TOTAL_PROGRESS);
             originalBarProc = reinterpret_cast<WNDPROC>(
                 SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TotalBarSpy)));
@@ -156,7 +147,7 @@ TEST_F(FaultInjection, AFullDiskDuringExtractionInstallsNothing) {
 
         const UpdateResult result = Run(patch.bytes);
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        const std::string problems = CheckRunOutcome(result, baseline, after, PackageEntryContents(patch.bytes), install_);
+        const std::string problems = CheckRunOutcome(result, baseline, after, patchPath_, install_);
         EXPECT_EQ(result, UPDATE_E_IO);
         EXPECT_EQ(problems, "");
         EXPECT_EQ(DescribeDifference(baseline, after), " none") << "nothing installed";
@@ -204,7 +195,7 @@ TEST_F(FaultInjection, AFullDiskWhileTheListsAreRewrittenKeepsBothIntact) {
         DeleteFileA(In("filler").c_str());
 
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        const std::string problems = CheckRunOutcome(result, baseline, after, PackageEntryContents(patch.bytes), install_);
+        const std::string problems = CheckRunOutcome(result, baseline, after, patchPath_, install_);
         EXPECT_EQ(result, UPDATE_E_UNINSTALL_LIST);
         EXPECT_EQ(problems, "");
         // The new list was moved into place whole and could not be pruned; the
@@ -266,7 +257,7 @@ TEST_F(FaultInjection, ATargetHeldOpenStopsTheCommitAtThatName) {
             result = Run(patch.bytes);
         }
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        const std::string problems = CheckRunOutcome(result, baseline, after, PackageEntryContents(patch.bytes), install_);
+        const std::string problems = CheckRunOutcome(result, baseline, after, patchPath_, install_);
         EXPECT_EQ(result, UPDATE_E_IO);
         EXPECT_EQ(problems, "");
         // The names before the held one are replaced (the new list among them, not
@@ -308,8 +299,7 @@ TEST_F(FaultInjection, ReadOnlyHiddenSystemTargetsAndStaleTemporaryFilesAreRepla
         {"ro.arc.tmp", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
         {"system.arc.tmp", FILE_ATTRIBUTE_SYSTEM},
         {"plain.arc.tmp", 0},
-        {"KVX.hvl.tmp", FILE_ATTRIBUTE_READONLY},
-        {INSTALLED_LIST_SCRATCH_NAME, FILE_ATTRIBUTE_READONLY},
+        {INSTALLED_LIST_SCRATCH_NAME, FILE_ATTRIBUTE_READONLY},  // also the list entry's temporary file
         {UNINSTALL_LIST_SCRATCH_NAME, FILE_ATTRIBUTE_HIDDEN},
     };
     for (const auto& file : stale) {
@@ -357,7 +347,7 @@ TEST_F(FaultInjection, ReadOnlyHiddenSystemTargetsAndStaleTemporaryFilesAreRepla
     EXPECT_EQ(wrong, "");
     (result == UPDATE_OK && wrong.empty()) ? tally.Survived() : tally.Lost();
     tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
-    tally.Report(0, "5 targets, 6 stale files");
+    tally.Report(0, "5 targets, 5 stale files");
 }
 
 }  // namespace

@@ -21,12 +21,12 @@
 #include "install/update_run.h"
 #include "pack_inspect.h"
 #include "package/package_format.h"
+#include "support/dialog_harness.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/watched_install.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -433,10 +433,7 @@ class HostilePackages : public ::testing::Test {
 protected:
     void SetUp() override {
         StartWatching();
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
-        ASSERT_TRUE(RegisterProgressBarClass());
+        ResetDialogState();
         install_ = root_ / "game";
         outside_ = root_ / "outside";
         ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
@@ -452,10 +449,7 @@ protected:
     }
 
     void TearDown() override {
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
+        CloseProgressDialog(progressDialogHandle);
         caseRunning = 0;
     }
 
@@ -481,10 +475,7 @@ protected:
     // One dialog for the whole family, made again only if a case destroyed it.
     void EnsureDialog() {
         if (progressDialogHandle && IsWindow(progressDialogHandle)) return;
-        progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                                  ProgressDialogProc, 0);
-        ASSERT_NE(progressDialogHandle, nullptr);
-        ShowWindow(progressDialogHandle, SW_SHOWNA);
+        ASSERT_NE(OpenProgressDialog(), nullptr);
     }
 
     void RunFamily(const char* family, uint32_t familyNumber, const std::function<void(Mutator&)>& mutate) {
@@ -537,7 +528,7 @@ protected:
         tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
 
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        std::string problems = CheckRunOutcome(result, baseline_, after, PackageEntryContents(patch), install_);
+        std::string problems = CheckRunOutcome(result, baseline_, after, patchPath_, install_);
         problems += SweepEscapes();
         problems += DisagreementWithInspect(result);
         if (!problems.empty()) problems = " result " + std::string(ResultName(result) ? ResultName(result) : "?") +
@@ -586,7 +577,7 @@ TEST_F(HostilePackages, UndamagedBasesInstall) {
         EnsureDialog();
         EXPECT_EQ(UpdateRunFromPackage(patchPath_.c_str(), install_.c_str()), UPDATE_OK);
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
-        EXPECT_EQ(CheckRunOutcome(UPDATE_OK, baseline_, after, PackageEntryContents(bases_[b].patch), install_), "");
+        EXPECT_EQ(CheckRunOutcome(UPDATE_OK, baseline_, after, patchPath_, install_), "");
         EXPECT_NE(after, baseline_) << "the base changed nothing, so its damage would prove nothing";
         ASSERT_TRUE(RestoreFolder(root_.Path(), baseline_));
     }

@@ -249,13 +249,13 @@ protected:
         FolderSnapshot expectedRest = before, rest = after;
         expectedRest.erase(hashKey), expectedRest.erase(uninstallKey), rest.erase(hashKey), rest.erase(uninstallKey);
         Bytes hashSource = before.count(hashKey) ? before.at(hashKey).bytes : Bytes();
-        bool hashExisted = before.count(hashKey) != 0;
+        bool hashExisted = before.count(hashKey) != 0, hashRenamedOver = false;
         if (operation == Operation::Commit) {
             for (size_t i = 0; i < names.size(); ++i) {
                 const std::string key = SnapshotKey("game\\" + names[i]);
                 expectedRest.erase(SnapshotKey("game\\" + names[i] + ".tmp"));
                 if (names[i] == LIST_NAME) {
-                    hashSource = fresh[i], hashExisted = true;
+                    hashSource = fresh[i], hashExisted = true, hashRenamedOver = true;
                     continue;
                 }
                 expectedRest[key] = SnapshotItem{"game\\" + names[i], fresh[i], 0};
@@ -264,7 +264,12 @@ protected:
         }
         if (rest != expectedRest) problems += " other files:" + DescribeDifference(expectedRest, rest) + ";";
 
-        // The hash-value list: its source, or its source pruned only of missing files.
+        // The hash-value list: its source, or its source pruned only of missing files;
+        // one that refuses re-creation (read-only, hidden, system) as it was.
+        if (before.count(hashKey) && (before.at(hashKey).attributes & KEPT_ATTRIBUTES) && !hashRenamedOver &&
+            (!after.count(hashKey) || after.at(hashKey) != before.at(hashKey))) {
+            problems += " KVX.hvl with attributes " + std::to_string(before.at(hashKey).attributes) + " changed;";
+        }
         if (!hashExisted) {
             if (after.count(hashKey)) problems += " KVX.hvl appeared;";
         } else if (!after.count(hashKey)) {
@@ -283,9 +288,12 @@ protected:
         } else {
             const Bytes& old = before.at(uninstallKey).bytes;
             const Bytes& now = after.at(uninstallKey).bytes;
-            if (listUpdated) {
+            if (listUpdated && (before.at(uninstallKey).attributes & KEPT_ATTRIBUTES)) {
+                problems += " uninst.lst with attributes " + std::to_string(before.at(uninstallKey).attributes) +
+                            " rewritten;";
+            } else if (listUpdated) {
                 if (!IsExtendedFrom(now, old) || !AppendedOnlyOffered(now, old, names)) problems += " uninst.lst damaged;";
-            } else if (now != old) {
+            } else if (after.at(uninstallKey) != before.at(uninstallKey)) {
                 problems += " uninst.lst changed though its update failed;";
             }
         }

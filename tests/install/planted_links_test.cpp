@@ -14,12 +14,13 @@
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
+#include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
 #include "support/host_links.h"
 #include "support/install_names.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
+#include "support/windows_refusals.h"
 #include "ui/resource_ids.h"
 
 using namespace testing_support;
@@ -89,13 +90,8 @@ std::vector<std::pair<std::string, Bytes>> Listing(const std::string& folder) {
 class PlantedLinksTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        cancelRequested = 0;
-        abortRequested = 0;
-        ASSERT_TRUE(RegisterProgressBarClass());
-        progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                                  ProgressDialogProc, 0);
-        ASSERT_NE(progressDialogHandle, nullptr);
-        ShowWindow(progressDialogHandle, SW_SHOWNA);
+        dialog_ = OpenProgressDialog();
+        ASSERT_NE(dialog_, nullptr);
         install_ = root_ / "game";
         ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
         ASSERT_TRUE(WriteWholeFile(In("a.arc"), std::string("old a")));
@@ -103,15 +99,7 @@ protected:
         ASSERT_TRUE(WriteWholeFile(In("uninst.lst"), std::string("a.arc\n\0", 7)));
     }
 
-    void TearDown() override {
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
-    }
+    void TearDown() override { CloseProgressDialog(dialog_); }
 
     std::string In(const std::string& name) const { return install_ + "\\" + name; }
     std::string Out(const std::string& name) const { return outside_ / name; }
@@ -131,11 +119,11 @@ protected:
         for (const auto& file : Listing(install_)) {
             const std::string& name = file.first;
             EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) << name;
-            EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0) << name;
         }
     }
 
     const Bytes newA_ = BytesOf("the new a.arc");
+    HWND dialog_ = nullptr;
     std::string install_;
     TempFolder root_{"plant"};
     TempFolder outside_{"outside"};
@@ -144,10 +132,10 @@ protected:
 };
 
 TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
-    // The temporary files of both entries, the scratch files of both lists and
-    // the first placeholder name: all predictable.
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", "KVX.hvl.new", "uninst.lst.new",
-                                            "a.arc.tmp.0~"};
+    // The temporary files of both entries (the list's is also its scratch file),
+    // the scratch file of the uninstaller's list and the first placeholder name:
+    // all predictable.
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME, "a.arc.tmp.0~"};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));
@@ -163,12 +151,12 @@ TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
     EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"a.arc", ChecksumOf(newA_)}}));
     EXPECT_EQ(ReadText(In("uninst.lst")), std::string("a.arc\nKVX.hvl\n\0", 15));
     EXPECT_FALSE(Exists(In("a.arc.tmp")));
-    EXPECT_FALSE(Exists(In("KVX.hvl.new")));
-    EXPECT_FALSE(Exists(In("uninst.lst.new")));
+    EXPECT_FALSE(Exists(In(INSTALLED_LIST_SCRATCH_NAME)));
+    EXPECT_FALSE(Exists(In(UNINSTALL_LIST_SCRATCH_NAME)));
 }
 
 TEST_F(PlantedLinksTest, FurtherNamesOfAnOutsideFileUnderTemporaryNamesKeepItsData) {
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", "KVX.hvl.new", "uninst.lst.new"};
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));
@@ -177,16 +165,26 @@ TEST_F(PlantedLinksTest, FurtherNamesOfAnOutsideFileUnderTemporaryNamesKeepItsDa
     }
     const auto installed = Listing(install_);
 
-    const UpdateResult result = Run(Update());
+    // Windows refuses to replace the read-only name, and its attributes cannot be
+    // cleared without clearing the outside file's: nothing is installed.
+    EXPECT_EQ(Run(Update()), UPDATE_E_IO);
     for (size_t i = 0; i < names.size(); ++i) ExpectUnchanged(Out("victim" + std::to_string(i)), before[i]);
-    if (result == UPDATE_OK) {
-        EXPECT_EQ(ReadWholeFile(In("a.arc")), newA_);
-        ExpectNoTemporaryFiles();
-    } else {
-        // Where a read-only name refuses to be replaced, nothing is installed.
-        EXPECT_EQ(result, UPDATE_E_IO);
-        EXPECT_EQ(Listing(install_), installed);
-    }
+    EXPECT_EQ(Listing(install_), installed);
+}
+
+TEST_F(PlantedLinksTest, AFurtherNameOfAReadOnlyOutsideFileAtAFinalNameStopsTheRunThere) {
+    const FileState before = MakeVictim(Out("victim"), "a read-only system file");
+    ASSERT_TRUE(DeleteFileA(In("a.arc").c_str()));
+    PLANT(links_.Hard(Out("victim"), In("a.arc")));
+    const std::string uninstallBefore = ReadText(In("uninst.lst"));
+
+    const unsigned refusedBefore = WindowsRefusals::Refused();
+    EXPECT_EQ(Run(Update()), UPDATE_E_IO);
+    EXPECT_GT(WindowsRefusals::Refused(), refusedBefore) << "the rename onto the read-only name, as Windows";
+    ExpectUnchanged(Out("victim"), before);
+    EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({{"a.arc", ChecksumOf(newA_)}})) << "moved before";
+    EXPECT_EQ(ReadText(In("uninst.lst")), uninstallBefore);
+    ExpectNoTemporaryFiles();
 }
 
 TEST_F(PlantedLinksTest, ListsLinkedOutsideAreNeitherReadNorWrittenThere) {

@@ -137,11 +137,13 @@ TEST(UninstallList, AMissingListIsNotCreated) {
 TEST(UninstallList, AListThatCannotBeReplacedStaysUnchanged) {
     const std::string before = Z("old\n\0", 5);
     const InstallNames names({"new.arc"});
-    {
+    // Re-creating the list refuses each of these attributes; it keeps them.
+    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY}, DWORD{FILE_ATTRIBUTE_HIDDEN},
+                                   DWORD{FILE_ATTRIBUTE_SYSTEM}, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
         ListFolder list(before);
-        ASSERT_TRUE(SetFileAttributesA(list.List().c_str(), FILE_ATTRIBUTE_READONLY));
-        ExpectRefused(list, names, before, "read-only");
-        EXPECT_TRUE(GetFileAttributesA(list.List().c_str()) & FILE_ATTRIBUTE_READONLY);
+        ASSERT_TRUE(SetFileAttributesA(list.List().c_str(), attributes));
+        ExpectRefused(list, names, before, ("attributes " + std::to_string(attributes)).c_str());
+        EXPECT_EQ(GetFileAttributesA(list.List().c_str()) & ~DWORD{FILE_ATTRIBUTE_ARCHIVE}, attributes);
     }
     {
         ListFolder list(before);

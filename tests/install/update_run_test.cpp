@@ -5,64 +5,25 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
+#include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
 #include "support/folder_snapshot.h"
+#include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
-#include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
 
 using namespace testing_support;
 
 namespace {
-
-// ---- The progress dialog, built from an in-memory template with the real procedure.
-
-class DialogTemplate {
-public:
-    DialogTemplate() {
-        Dword(WS_POPUP | WS_CAPTION | DS_MODALFRAME);
-        Dword(0);
-        words_.insert(words_.end(), {4, 0, 0, 271, 109});  // 4 controls; x, y, cx, cy
-        words_.insert(words_.end(), {0, 0});                // no menu, default class
-        Text(L"");
-        Item(IDC_ABORT, 0x0080, nullptr, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 110, 88, 51, 14, L"Abort");
-        Item(IDC_STATUS, 0x0082, nullptr, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_CENTERIMAGE | SS_CENTER, 7, 7, 257, 14, L"");
-        Item(IDC_FILE_PROGRESS, 0, L"msctls_progress32", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 7, 33, 257, 16, L"");
-        Item(IDC_TOTAL_PROGRESS, 0, L"msctls_progress32", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, 7, 59, 257, 16, L"");
-    }
-    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
-
-private:
-    void Dword(DWORD v) { words_.insert(words_.end(), {LOWORD(v), HIWORD(v)}); }
-    void Text(const wchar_t* s) {
-        for (; *s; ++s) words_.push_back(static_cast<WORD>(*s));
-        words_.push_back(0);
-    }
-    void Item(WORD id, WORD atom, const wchar_t* className, DWORD style, short x, short y, short cx, short cy,
-              const wchar_t* caption) {
-        if (words_.size() % 2) words_.push_back(0);  // items start on DWORD boundaries
-        Dword(style);
-        Dword(0);
-        words_.insert(words_.end(), {WORD(x), WORD(y), WORD(cx), WORD(cy), id});
-        if (className) {
-            Text(className);
-        } else {
-            words_.insert(words_.end(), {0xFFFF, atom});
-        }
-        Text(caption);
-        words_.push_back(0);  // no creation data
-    }
-
-    std::vector<WORD> words_;
-};
 
 // ---- Spies on the dialog's controls: what the run showed, and hooks to act at a chosen moment.
 
@@ -100,41 +61,10 @@ void Attach(ControlSpy& spy, HWND window) {
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SpyProc)));
 }
 
-// ---- The abort button, pressed for real, and its confirmation answered Yes.
-
-HHOOK confirmationHook = nullptr;
-HWND confirmationOwner = nullptr;
-HWND answeredBox = nullptr;
-int confirmationsAnswered = 0;
-// Posted to the dialog once the answered box is gone, so that it is handled after the answer.
-bool closeAfterConfirmation = false;
-
-LRESULT CALLBACK AnswerConfirmationYes(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[16] = {};
-        GetClassNameA(box, className, sizeof className);
-        if (std::strcmp(className, "#32770") == 0 && box != confirmationOwner &&
-            GetWindow(box, GW_OWNER) == confirmationOwner) {
-            ++confirmationsAnswered;
-            answeredBox = box;
-            PostMessageA(box, WM_COMMAND, IDYES, 0);
-        }
-    } else if (code == HCBT_DESTROYWND && reinterpret_cast<HWND>(wParam) == answeredBox) {
-        answeredBox = nullptr;
-        if (closeAfterConfirmation) PostMessageA(confirmationOwner, WM_CLOSE, 0, 0);
-    }
-    return CallNextHookEx(confirmationHook, code, wParam, lParam);
-}
+// ---- The abort button, pressed for real; its confirmation is answered Yes.
 
 void PressAbort() {
     PostMessageA(GetDlgItem(progressDialogHandle, IDC_ABORT), BM_CLICK, 0, 0);
-}
-
-void DrainQueue() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }
 }
 
 // The name as the file system stores it (its letter case), or "" when missing.
@@ -160,34 +90,22 @@ const char* const LIST_ENTRY_NAME = "KVX.hvl";
 class UpdateRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        cancelRequested = 0;
-        abortRequested = 0;
-        DrainQueue();
-        ASSERT_TRUE(RegisterProgressBarClass());
-        progressDialogHandle = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate_.Get(),
-                                                          nullptr, ProgressDialogProc, 0);
-        ASSERT_NE(progressDialogHandle, nullptr);
-        ShowWindow(progressDialogHandle, SW_SHOWNA);
-        Attach(statusSpy, GetDlgItem(progressDialogHandle, IDC_STATUS));
-        Attach(fileSpy, GetDlgItem(progressDialogHandle, IDC_FILE_PROGRESS));
-        Attach(totalSpy, GetDlgItem(progressDialogHandle, IDC_TOTAL_PROGRESS));
-        confirmationOwner = progressDialogHandle;
-        confirmationsAnswered = 0;
-        answeredBox = nullptr;
-        closeAfterConfirmation = false;
-        confirmationHook = SetWindowsHookExA(WH_CBT, AnswerConfirmationYes, nullptr, GetCurrentThreadId());
-        ASSERT_NE(confirmationHook, nullptr);
+        dialog_ = OpenProgressDialog();
+        ASSERT_NE(dialog_, nullptr);
+        Attach(statusSpy, GetDlgItem(dialog_, IDC_STATUS));
+        Attach(fileSpy, GetDlgItem(dialog_, IDC_FILE_PROGRESS));
+        Attach(totalSpy, GetDlgItem(dialog_, IDC_TOTAL_PROGRESS));
+        ASSERT_TRUE(confirmation_.Installed());
         install_ = installRoot_.Path() + "\\game";
         ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
     }
 
-    void TearDown() override {
-        UnhookWindowsHookEx(confirmationHook);
-        if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-        progressDialogHandle = nullptr;
-        cancelRequested = 0;
-        abortRequested = 0;
-        DrainQueue();
+    void TearDown() override { CloseProgressDialog(dialog_); }
+
+    // A close posted to the dialog once its confirmation is answered, so that the
+    // run meets the close after the answer.
+    void CloseAfterConfirmation() {
+        confirmation_.onAnswered = [](HWND box) { PostMessageA(GetWindow(box, GW_OWNER), WM_CLOSE, 0, 0); };
     }
 
     std::string In(const std::string& name) const { return install_ + "\\" + name; }
@@ -223,7 +141,8 @@ protected:
         EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
     }
 
-    DialogTemplate dialogTemplate_;
+    HWND dialog_ = nullptr;
+    BoxAnswerer confirmation_{IDYES};
     TempFolder installRoot_{"run"};
     TempFolder packageFolder_{"pkg"};
     std::string install_;
@@ -372,8 +291,9 @@ TEST_F(UpdateRunTest, MemoryThatCannotBeHadEndsTheRunWithAResult) {
     std::vector<TestRecord> records;
     for (int i = 0; i < 2000; ++i) records.push_back({"r" + std::to_string(i), NO_CHECKSUM});
     const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes(records)}, {"a.arc", BytesOf("new a")}};
-    // Everything; the list's records (2000 x 64 bytes); the copy buffer.
-    for (size_t from : {size_t{1}, size_t{2000 * 64}, size_t{COPY_CHUNK_SIZE}}) {
+    // Everything; the list's records (2000 x 64 bytes). The copy buffer comes
+    // from VirtualAlloc, whose failure takes the same way out as these.
+    for (size_t from : {size_t{1}, size_t{2000 * 64}}) {
         SCOPED_TRACE(from);
         NothrowAllocationFailure failing(from);
         ExpectRefused(entries, UPDATE_E_IO);
@@ -476,7 +396,7 @@ TEST_F(UpdateRunTest, CancelConfirmedDuringAChunk) {
         if (position == 0xFFFF / 3) PressAbort();
     };
     ExpectRefused({{"a.arc", GeneratedBytes(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
-    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(confirmation_.boxes.size(), 1u);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 3})) << "copying stopped after that chunk";
     EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0}) << "the entry stopped half-way is not counted";
     EXPECT_EQ(statusSpy.texts, std::vector<std::string>{Status("a.arc")});
@@ -489,7 +409,7 @@ TEST_F(UpdateRunTest, CancelConfirmedAfterTheLastEntryKeepsTheCommitFromRunning)
         if (position == 2) PressAbort();
     };
     ExpectRefused({{"a.arc", BytesOf("new a")}, {"b.arc", BytesOf("new b")}}, UPDATE_E_CANCELLED);
-    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(confirmation_.boxes.size(), 1u);
     EXPECT_EQ(totalSpy.positions, (std::vector<uint32_t>{0, 1, 2}));
 }
 
@@ -532,12 +452,12 @@ TEST_F(UpdateRunTest, CancelWinsOverAbort) {
 
 TEST_F(UpdateRunTest, CancelThenCloseIsCancelled) {
     InstallOldGame();
-    closeAfterConfirmation = true;
+    CloseAfterConfirmation();
     fileSpy.onPosition = [](uint32_t position) {
         if (position == 0xFFFF / 2) PressAbort();
     };
     ExpectRefused({{"a.arc", GeneratedBytes(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
-    EXPECT_EQ(confirmationsAnswered, 1);
+    EXPECT_EQ(confirmation_.boxes.size(), 1u);
     EXPECT_EQ(abortRequested, 1);
     EXPECT_EQ(cancelRequested, 1);
     EXPECT_EQ(progressDialogHandle, nullptr);
@@ -585,6 +505,52 @@ TEST_F(UpdateRunTest, StaleTemporaryFileOfAHardLinkNeverWritesThroughIt) {
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+}
+
+// ---- Durability: the order of the file system calls, seen through the import table.
+
+std::vector<std::string> fileCalls;
+decltype(&FlushFileBuffers) realFlush = nullptr;
+decltype(&MoveFileExA) realMove = nullptr;
+
+std::string LeafOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+BOOL WINAPI TracedFlush(HANDLE file) {
+    char path[4 * MAX_PATH] = "";
+    GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+    fileCalls.push_back("flush " + LeafOf(path));
+    return realFlush(file);
+}
+
+BOOL WINAPI TracedMove(const char* from, const char* to, DWORD flags) {
+    fileCalls.push_back("move " + LeafOf(from) + " " + std::to_string(flags));
+    return realMove(from, to, flags);
+}
+
+// NTFS journals a rename, not the data: a file renamed unflushed can come back
+// zero-filled after a power cut. Every temporary file must be on disk before
+// the commit's first rename, which keeps its flags.
+TEST_F(UpdateRunTest, EveryTemporaryFileIsFlushedBeforeTheFirstRename) {
+    InstallOldGame();
+    const Bytes a = GeneratedBytes(3000, 1), b = GeneratedBytes(COPY_CHUNK_SIZE + 5, 2), fresh = GeneratedBytes(10, 3);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)});
+    fileCalls.clear();
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "FlushFileBuffers", &TracedFlush, realFlush));
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "MoveFileExA", &TracedMove, realMove));
+    const UpdateResult result = Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"b.arc", b}, {"new.bin", {}}, {"c.arc", fresh}});
+    HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(realFlush));
+    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMove));
+    EXPECT_EQ(result, UPDATE_OK);
+
+    // The list comes first in the index, so its rename is the commit's first.
+    const std::string flags = " " + std::to_string(MOVEFILE_REPLACE_EXISTING);
+    const auto firstRename = std::find(fileCalls.begin(), fileCalls.end(), "move KVX.hvl.tmp" + flags);
+    ASSERT_NE(firstRename, fileCalls.end()) << "the list's temporary file was not renamed with its flags";
+    for (const char* name : {LIST_ENTRY_NAME, "a.arc", "b.arc", "new.bin", "c.arc"}) {
+        const std::string temporary = std::string(name) + ".tmp";
+        EXPECT_NE(std::find(fileCalls.begin(), firstRename, "flush " + temporary), firstRename) << name;
+        EXPECT_NE(std::find(firstRename, fileCalls.end(), "move " + temporary + flags), fileCalls.end()) << name;
+    }
 }
 
 // ---- Folder names in the ANSI code page.

@@ -1,5 +1,7 @@
 #include "io/file_handle.h"
 
+#include <winioctl.h>
+
 #include <gtest/gtest.h>
 
 #include "support/win_files.h"
@@ -62,6 +64,26 @@ TEST(FileHandle, ReadOfZeroBytesAndSeeks) {
     EXPECT_FALSE(file.Seek(0x80000000u)) << "positions from 2 GiB on are out of reach";
     EXPECT_FALSE(file.Seek(0xFFFFFFFFu)) << "the failure value must not pass for the position asked";
     EXPECT_TRUE(file.Seek(0x7FFFFFFFu));
+}
+
+TEST(FileHandle, SizeOfAFileOf4GiBAndMoreIsWhole) {
+    TempFolder folder;
+    const std::string path = folder / "sparse";
+    for (const uint64_t size : {(uint64_t{1} << 32) + 5, uint64_t{1} << 32, (uint64_t{5} << 32) + 0x12345678}) {
+        SCOPED_TRACE(size);
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD ignored = 0;
+        DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size);
+        const bool grown = SetFilePointerEx(h, end, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+        CloseHandle(h);
+        if (!grown) GTEST_SKIP() << "this file system cannot hold a sparse file of " << size << " bytes";
+        FileHandle file;
+        ASSERT_TRUE(file.OpenRead(path.c_str()));
+        EXPECT_EQ(file.Size(), size) << "the low 32 bits alone would make it look small";
+    }
 }
 
 TEST(FileHandle, CreateWriteTruncatesAndWrites) {

@@ -7,8 +7,10 @@
 //
 // Whatever a run returns, nothing outside "game" may change and no ".tmp" may be
 // left. Inside "game", by the result:
-//   UPDATE_OK                 every changed or new file holds the whole data of
-//                             one package entry; the hash-value list is one of
+//   UPDATE_OK                 every entry's data stands whole at its install
+//                             name; every file the package does not name, but
+//                             the two lists, is byte for byte and attribute for
+//                             attribute as before; the hash-value list is one of
 //                             its sources (the installed list or an entry) or
 //                             that source pruned only of records naming missing
 //                             files; "uninst.lst" is one of its sources, its text
@@ -17,17 +19,23 @@
 //                             byte for byte
 //   UPDATE_E_IO               a failed rename of the commit replaces the names
 //                             before it and nothing else: every changed file
-//                             holds a whole entry and the lists are not rewritten
+//                             holds its own entry and the lists are not rewritten
 //   anything else             the install folder byte for byte as before
+// A list that is read-only, hidden or system stays as it was unless the package
+// installs a file of its name.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
-#include "package/update_result.h"
+#include "io/file_handle.h"
+#include "package/hash_value_list.h"
 #include "package/package_format.h"
+#include "package/package_index.h"
+#include "package/update_result.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
@@ -52,33 +60,6 @@ inline const char* ResultName(UpdateResult result) {
         case UPDATE_E_ABORTED: return "ABORTED";
         default: return nullptr;
     }
-}
-
-// The data of every entry of a patch file whose range lies inside the file,
-// read straight from the layout: what a run may ever install.
-inline std::vector<Bytes> PackageEntryContents(const Bytes& patch) {
-    std::vector<Bytes> contents;
-    if (patch.size() < PACKAGE_OFFSET + sizeof(PackageHeader)) return contents;
-    const uint32_t count = ReadU32(patch, PACKAGE_OFFSET + PACKAGE_MAGIC_SIZE);
-    if (count > PACKAGE_MAX_ENTRIES) return contents;
-    const bool longEntries = std::memcmp(&patch[PACKAGE_OFFSET], PACKAGE_MAGIC, PACKAGE_MAGIC_SIZE) == 0;
-    const size_t entrySize = longEntries ? sizeof(LongIndexEntry) : sizeof(ShortIndexEntry);
-    const size_t nameSize = longEntries ? LONG_NAME_SIZE : SHORT_NAME_SIZE;
-    const size_t index = PACKAGE_OFFSET + sizeof(PackageHeader);
-    const uint32_t dataBase = static_cast<uint32_t>(index + count * entrySize);
-    for (uint32_t j = 0; j < count; ++j) {
-        const size_t field = index + j * entrySize + nameSize;
-        if (field + 8 > patch.size()) break;
-        const uint32_t start = dataBase + ReadU32(patch, field);  // wraps like the format's users
-        const uint32_t size = ReadU32(patch, field + 4);
-        // An empty entry reads nothing, so it installs an empty file wherever it points.
-        if (size == 0) {
-            contents.emplace_back();
-        } else if (uint64_t{start} + size <= patch.size()) {
-            contents.emplace_back(patch.begin() + start, patch.begin() + start + size);
-        }
-    }
-    return contents;
 }
 
 // `actual` is `source` rewritten by the pruning: the first 12 header bytes kept,
@@ -130,9 +111,111 @@ inline bool IsOneOf(const Bytes& bytes, const std::vector<Bytes>& candidates) {
     return false;
 }
 
-// What is wrong with the tree after a run, or "" when the run kept its promise.
+// One entry as the run installs it: its install name and its data.
+struct NamedEntry {
+    std::string name;
+    Bytes data;
+};
+
+// The entries of the patch at `patchPath` under the names the run gives them,
+// found with the run's own index and list lookup (tested on their own): the
+// check is about what stands at those names. Empty when the index cannot be
+// read; an entry whose data do not lie in the file is left out, as no run that
+// reads it commits.
+inline std::vector<NamedEntry> NamedPackageEntries(const std::string& patchPath) {
+    std::vector<NamedEntry> named;
+    FileHandle image;
+    PackageIndex index;
+    HashValueList list;
+    if (LoadPackageIndexFromFile(patchPath.c_str(), image, index) != UPDATE_OK ||
+        !LoadHashValueList(index, image, list)) {
+        return named;
+    }
+    const Bytes patch = ReadWholeFile(patchPath);
+    for (uint32_t j = 0; j < index.count; ++j) {
+        const uint64_t start = EntryPosition(index, j), size = EntrySize(index, j);
+        if (size != 0 && start + size > patch.size()) continue;
+        const Bytes data = size == 0 ? Bytes() : Bytes(patch.begin() + start, patch.begin() + start + size);
+        named.push_back({LookUpRecord(list, EntryName(index, j)).installName, data});
+    }
+    return named;
+}
+
+// A name as the snapshot keys it: lower-cased, "/" as "\\" (never a trail byte).
+inline std::string InstallKey(std::string name) {
+    for (char& c : name) {
+        if (c == '/') c = '\\';
+    }
+    return SnapshotKey(name);
+}
+
+inline bool IsListKey(const std::string& key) {
+    return key == SnapshotKey(LIST_NAME) || key == SnapshotKey(UNINSTALL_NAME);
+}
+
+constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// What the list at `key` may hold after a committed run, given its sources
+// (the file before, the entry installed under its name).
+inline bool ListFits(const std::string& key, UpdateResult result, const Bytes& bytes, const std::vector<Bytes>& sources,
+                     const std::string& install) {
+    if (IsOneOf(bytes, sources)) return true;
+    for (const Bytes& source : sources) {
+        if (key == SnapshotKey(LIST_NAME) && IsPrunedFrom(bytes, source, install)) return true;
+        if (key == SnapshotKey(UNINSTALL_NAME) && result == UPDATE_OK && IsExtendedFrom(bytes, source)) return true;
+    }
+    return false;
+}
+
+// The files of a committed run: every entry whole at its install name, the lists
+// as ListFits allows, and every other file byte for byte and attribute for
+// attribute as before. A list the package does not install that carried
+// read-only, hidden or system stays as it was, as re-creating it is refused.
+inline std::string CheckCommitted(UpdateResult result, const FolderSnapshot& old, const FolderSnapshot& now,
+                                  const std::vector<NamedEntry>& named, const std::string& install) {
+    std::string problems;
+    std::map<std::string, const NamedEntry*> installed;
+    for (const NamedEntry& entry : named) installed[InstallKey(entry.name)] = &entry;
+    for (const auto& item : installed) {
+        auto found = now.find(item.first);
+        auto was = old.find(item.first);
+        if (found == now.end()) {
+            problems += " lost " + item.second->name + ";";
+        } else if (IsListKey(item.first)) {
+            if (!ListFits(item.first, result, found->second.bytes, {item.second->data}, install)) {
+                problems += " list " + item.second->name + " is not the installed one;";
+            }
+        } else if (found->second.bytes != item.second->data) {
+            problems += " " + item.second->name + " does not hold its entry;";
+        } else if ((found->second.attributes & KEPT_ATTRIBUTES) && was != old.end() &&
+                   was->second.bytes != item.second->data) {
+            // A new file may be hidden by its name alone; a replaced one has the fresh file's attributes.
+            problems += " replaced " + item.second->name + " kept old attributes;";
+        }
+    }
+    for (const auto& item : old) {
+        if (installed.count(item.first)) continue;
+        auto found = now.find(item.first);
+        if (found == now.end()) {
+            problems += " removed " + item.first + ";";
+        } else if (found->second == item.second) {
+            continue;
+        } else if (!IsListKey(item.first) || (item.second.attributes & KEPT_ATTRIBUTES)) {
+            problems += " changed " + item.first + ";";
+        } else if (!ListFits(item.first, result, found->second.bytes, {item.second.bytes}, install)) {
+            problems += " list " + item.first + " lost bytes;";
+        }
+    }
+    for (const auto& item : now) {
+        if (!old.count(item.first) && !installed.count(item.first)) problems += " appeared " + item.first + ";";
+    }
+    return problems;
+}
+
+// What is wrong with the tree after a run of the patch at `patchPath`, or ""
+// when the run kept its promise.
 inline std::string CheckRunOutcome(UpdateResult result, const FolderSnapshot& before, const FolderSnapshot& after,
-                                   const std::vector<Bytes>& entries, const std::string& install) {
+                                   const std::string& patchPath, const std::string& install) {
     std::string problems;
     if (ResultName(result) == nullptr) problems += " undefined result " + std::to_string(result) + ";";
     if (SnapshotWithout(after, INSTALL_PREFIX) != SnapshotWithout(before, INSTALL_PREFIX)) {
@@ -143,38 +226,68 @@ inline std::string CheckRunOutcome(UpdateResult result, const FolderSnapshot& be
     for (const std::string& name : TemporaryFiles(after)) problems += " left " + name + ";";
 
     const FolderSnapshot old = SubSnapshot(before, INSTALL_PREFIX), now = SubSnapshot(after, INSTALL_PREFIX);
-    const bool committed = result == UPDATE_OK || result == UPDATE_E_UNINSTALL_LIST;
-    if (!committed && result != UPDATE_E_IO) {
+    if (result == UPDATE_OK || result == UPDATE_E_UNINSTALL_LIST) {
+        return problems + CheckCommitted(result, old, now, NamedPackageEntries(patchPath), install);
+    }
+    if (result != UPDATE_E_IO) {
         if (now != old) problems += " install folder touched:" + DescribeDifference(old, now) + ";";
         return problems;
     }
+    // A failed rename: the names before it replaced by their entries, nothing else.
+    std::map<std::string, Bytes> installed;
+    for (const NamedEntry& entry : NamedPackageEntries(patchPath)) installed[InstallKey(entry.name)] = entry.data;
     for (const auto& item : old) {
         if (!now.count(item.first)) problems += " removed " + item.first + ";";
     }
     for (const auto& item : now) {
         auto was = old.find(item.first);
         if (was != old.end() && was->second == item.second) continue;
-        std::vector<Bytes> sources = entries;
-        if (was != old.end()) sources.push_back(was->second.bytes);
-        if (IsFolder(item.second) || (was != old.end() && IsFolder(was->second))) {
-            problems += " folder appeared or changed " + item.first + ";";
-        } else if (committed && item.first == SnapshotKey(LIST_NAME)) {
-            bool fits = IsOneOf(item.second.bytes, sources);
-            for (const Bytes& source : sources) fits = fits || IsPrunedFrom(item.second.bytes, source, install);
-            if (!fits) problems += " hash-value list is neither a source nor one pruned;";
-        } else if (result == UPDATE_OK && item.first == SnapshotKey(UNINSTALL_NAME)) {
-            bool fits = false;
-            for (const Bytes& source : sources) fits = fits || IsExtendedFrom(item.second.bytes, source);
-            if (!fits) problems += " uninst.lst lost bytes;";
-        } else if (!IsOneOf(item.second.bytes, sources)) {
-            problems += " " + item.first + " holds no whole entry;";
-        } else if (item.second.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
-            // A file that was there and now holds new bytes was replaced, and carries
-            // the fresh file's attributes; a new file may be hidden by its name alone.
-            if (was != old.end() && was->second.bytes != item.second.bytes) {
-                problems += " replaced " + item.first + " kept old attributes;";
-            }
+        auto entry = installed.find(item.first);
+        if (IsFolder(item.second) || entry == installed.end() || entry->second != item.second.bytes) {
+            problems += " " + item.first + " changed without its entry;";
         }
+    }
+    return problems;
+}
+
+// What is wrong with the tree after a run ended abruptly during its commit, or
+// "": nothing outside the install folder changed; every name of the package and
+// each list holds its old file, its entry or what one whole run leaves there
+// (`completed`), never a part; every other file is as it was; the only new
+// names are the temporary files of install names and of the two lists.
+inline std::string CheckInterruptedRun(const FolderSnapshot& before, const FolderSnapshot& after,
+                                       const FolderSnapshot& completed, const std::vector<NamedEntry>& named) {
+    std::string problems;
+    if (SnapshotWithout(after, INSTALL_PREFIX) != SnapshotWithout(before, INSTALL_PREFIX)) {
+        problems += " outside the install folder changed;";
+    }
+    const FolderSnapshot old = SubSnapshot(before, INSTALL_PREFIX), now = SubSnapshot(after, INSTALL_PREFIX),
+                         done = SubSnapshot(completed, INSTALL_PREFIX);
+    // Per name of the package and per list: the files it may hold.
+    std::map<std::string, std::vector<Bytes>> replaced;
+    for (const NamedEntry& entry : named) replaced[InstallKey(entry.name)].push_back(entry.data);
+    for (const char* list : {LIST_NAME, UNINSTALL_NAME}) replaced[SnapshotKey(list)];
+    for (auto& item : replaced) {
+        for (const FolderSnapshot* state : {&old, &done}) {
+            if (state->count(item.first)) item.second.push_back(state->at(item.first).bytes);
+        }
+        auto found = now.find(item.first);
+        if (found == now.end()) {
+            if (old.count(item.first)) problems += " lost " + item.first + ";";
+        } else if (IsFolder(found->second) || !IsOneOf(found->second.bytes, item.second)) {
+            problems += " " + item.first + " holds neither its old nor its new file;";
+        }
+    }
+    for (const auto& item : old) {
+        if (replaced.count(item.first)) continue;
+        auto found = now.find(item.first);
+        if (found == now.end() || found->second != item.second) problems += " changed " + item.first + ";";
+    }
+    for (const auto& item : now) {
+        if (old.count(item.first) || replaced.count(item.first)) continue;
+        const bool temporary = EndsWith(item.first, ".tmp") &&
+                               replaced.count(item.first.substr(0, item.first.size() - 4)) && !IsFolder(item.second);
+        if (!temporary) problems += " appeared " + item.first + ";";
     }
     return problems;
 }

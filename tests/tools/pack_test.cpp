@@ -1,28 +1,43 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <ftw.h>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_diff.h"
 #include "pack_inspect.h"
+#include "pack_sign.h"
+#include "pack_verify.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
 #include "support/package_builder.h"
+#include "support/pe_stub.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::GeneratedBytes;
+using testing_support::StubImage;
+using testing_support::StubShape;
 
 // "ソフト" in UTF-8 and in Shift-JIS; the trail byte of "ソ" is 0x5C.
 const std::string SOFUTO_UTF8 = u8"ソフト";
@@ -35,8 +50,8 @@ public:
         path_ = mkdtemp(name) ? name : "";
     }
     ~Folder() {
-        for (const std::string& name : Names()) std::remove((path_ + "/" + name).c_str());
-        rmdir(path_.c_str());
+        nftw(path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return std::remove(path); }, 16,
+             FTW_DEPTH | FTW_PHYS);
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
@@ -60,6 +75,9 @@ private:
 };
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0777);
+    }
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << path;
@@ -96,7 +114,7 @@ Bytes ListFile(const std::vector<std::pair<std::string, Bytes>>& records, uint32
 // A stub, some files and an output name in one folder.
 struct Workbench {
     Folder folder;
-    Bytes stub = testing_support::GeneratedBytes(70000, 99);
+    Bytes stub = StubImage();
     BuildOptions options;
 
     Workbench() {
@@ -107,7 +125,7 @@ struct Workbench {
 
     // Adds a file of `size` bytes; the install path is given unless empty.
     Bytes Add(const std::string& name, size_t size, const std::string& installPath = "") {
-        Bytes data = testing_support::GeneratedBytes(size, static_cast<uint32_t>(options.inputs.size() + 1));
+        Bytes data = GeneratedBytes(size, static_cast<uint32_t>(options.inputs.size() + 1));
         WriteFile(folder / name, data);
         options.inputs.push_back({folder / name, installPath, !installPath.empty()});
         return data;
@@ -219,11 +237,11 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     Workbench bench;
     const Bytes stale(8, 0xEE);
     WriteFile(bench.folder / "base.hvl",
-              ListFile({{"keep1.arc", testing_support::GeneratedBytes(8, 1)},
+              ListFile({{"keep1.arc", GeneratedBytes(8, 1)},
                         {"sub\\Data.Arc", stale},
-                        {"keep2.exe", testing_support::GeneratedBytes(8, 2)},
+                        {"keep2.exe", GeneratedBytes(8, 2)},
                         {"Other.arc", stale},
-                        {"later\\data.arc", testing_support::GeneratedBytes(8, 3)}},
+                        {"later\\data.arc", GeneratedBytes(8, 3)}},
                        0x1234));
     bench.options.baseList = bench.folder / "base.hvl";
     const Bytes data = bench.Add("data.arc", 300);                  // takes the base list's path
@@ -235,17 +253,17 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     EXPECT_TRUE(in.problems.empty());
     ASSERT_EQ(in.verdict.records.size(), 6u);
     EXPECT_EQ(RecordPath(in.verdict.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), testing_support::GeneratedBytes(8, 1));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), GeneratedBytes(8, 1));
     EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Data.Arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(data));
     EXPECT_EQ(RecordPath(in.verdict.records[2]), "keep2.exe");
     EXPECT_EQ(RecordPath(in.verdict.records[3]), "new\\OTHER.arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[3].checksum), ChecksumOf(other));
     EXPECT_EQ(RecordPath(in.verdict.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), testing_support::GeneratedBytes(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), GeneratedBytes(8, 3)) << "a shadowed record is kept as it was";
     EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
-    EXPECT_EQ(in.verdict.listHeader.reserved, 0u);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 0x1234u) << "kept, as the updater keeps it";
     // The index names are the last components of the install paths.
     EXPECT_EQ(in.verdict.entries[1].storedName, "Data.Arc");
     EXPECT_EQ(in.verdict.entries[2].storedName, "OTHER.arc");
@@ -254,10 +272,27 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     EXPECT_EQ(in.verdict.entries[3].record, 5);
 }
 
+TEST(PackBuild, BaseListBytesAfterTheRecordsDroppedWithANote) {
+    Workbench bench;
+    Bytes base = ListFile({{"a.arc", GeneratedBytes(8, 1)}, {"b.arc", GeneratedBytes(8, 2)}}, 7);
+    base.insert(base.end(), {1, 2, 3, 4, 5});
+    WriteFile(bench.folder / "base.hvl", base);
+    bench.options.baseList = bench.folder / "base.hvl";
+    bench.Add("a.arc", 10);
+    const BuildOutcome outcome = BuildPatch(bench.options);
+    ASSERT_TRUE(outcome.ok) << outcome.error;
+    ASSERT_EQ(outcome.warnings.size(), 1u);
+    EXPECT_NE(outcome.warnings[0].find("5 bytes after its last record"), std::string::npos) << outcome.warnings[0];
+    const Inspection in = bench.Inspect();
+    EXPECT_EQ(in.verdict.records.size(), 2u);
+    EXPECT_EQ(in.verdict.listHeader.reserved, 7u);
+    EXPECT_EQ(in.verdict.entries[0].size, 16u + 2 * 64) << "the list is exactly its records";
+}
+
 TEST(PackBuild, BaseListRefusals) {
     {
         Workbench bench;
-        Bytes damaged = ListFile({{"a.arc", testing_support::GeneratedBytes(8, 1)}});
+        Bytes damaged = ListFile({{"a.arc", GeneratedBytes(8, 1)}});
         damaged.pop_back();
         WriteFile(bench.folder / "base.hvl", damaged);
         bench.options.baseList = bench.folder / "base.hvl";
@@ -266,14 +301,14 @@ TEST(PackBuild, BaseListRefusals) {
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", testing_support::GeneratedBytes(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "names the list itself");
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", testing_support::GeneratedBytes(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "..");
@@ -335,13 +370,66 @@ TEST(PackBuild, EntryLimit) {
 TEST(PackBuild, StubLimit) {
     Workbench bench;
     bench.Add("a.arc", 10);
-    WriteFile(bench.options.stub, testing_support::GeneratedBytes(PACKAGE_OFFSET, 5));
+    StubShape largest;
+    largest.size = PACKAGE_OFFSET;
+    WriteFile(bench.options.stub, StubImage(largest));
     ASSERT_TRUE(BuildPatch(bench.options).ok) << "a stub of exactly 0x40000 bytes fits";
     std::remove(bench.options.out.c_str());
-    WriteFile(bench.options.stub, testing_support::GeneratedBytes(PACKAGE_OFFSET + 1, 5));
+    largest.size = PACKAGE_OFFSET + 1;
+    WriteFile(bench.options.stub, StubImage(largest));
     ExpectRefused(bench, "stub.exe");
     bench.options.stub = bench.folder / "missing.exe";
     ExpectRefused(bench, "missing.exe");
+}
+
+TEST(PackBuild, StubMustBeAnUnsignedWindowsGuiProgram) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const auto refusedWith = [&](const Bytes& stub, const std::string& mention) {
+        WriteFile(bench.options.stub, stub);
+        ExpectRefused(bench, mention);
+    };
+    refusedWith(Bytes(), "not a Windows program");
+    refusedWith(Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "not a Windows program");
+    Bytes noPe = StubImage();
+    noPe[0x80] = 'X';
+    refusedWith(noPe, "not a Windows program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_I386, testing_support::PE_SUBSYSTEM_CONSOLE}),
+                "not a Windows GUI program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_AMD64}), "not a 32-bit (i386) Windows program");
+    refusedWith(StubImage({testing_support::PE_MACHINE_I386, testing_support::PE_SUBSYSTEM_GUI, 2048}),
+                "sign the finished patch instead");
+
+    // The 64-bit test build of the updater, only when asked for.
+    WriteFile(bench.options.stub, StubImage({testing_support::PE_MACHINE_AMD64}));
+    bench.options.stubMachine = StubMachine::I386_OR_AMD64;
+    EXPECT_TRUE(BuildPatch(bench.options).ok);
+    refusedWith(StubImage({testing_support::PE_MACHINE_AMD64, testing_support::PE_SUBSYSTEM_GUI, 100}), "sign");
+}
+
+// --out naming a file the patch is made from, under any name, is refused
+// before anything is written, and that file is left as it was.
+TEST(PackBuild, OutputNeverOverwritesASource) {
+    Workbench bench;
+    const Bytes a = bench.Add("in1.arc", 5000);
+    WriteFile(bench.folder / "base.hvl", ListFile({{"x.arc", GeneratedBytes(8, 1)}}));
+    bench.options.baseList = bench.folder / "base.hvl";
+    ASSERT_EQ(link((bench.folder / "in1.arc").c_str(), (bench.folder / "hard.arc").c_str()), 0);
+    ASSERT_EQ(symlink("in1.arc", (bench.folder / "soft.arc").c_str()), 0);
+    const Bytes base = ReadFile(bench.folder / "base.hvl");
+    for (const std::string& out : {bench.options.inputs[0].file, bench.folder / "./in1.arc", bench.folder / "hard.arc",
+                                   bench.folder / "soft.arc", bench.options.stub, bench.options.baseList}) {
+        bench.options.out = out;
+        ExpectRefused(bench, "is the same file as");
+    }
+    EXPECT_EQ(ReadFile(bench.folder / "in1.arc"), a);
+    EXPECT_EQ(ReadFile(bench.options.stub), bench.stub);
+    EXPECT_EQ(ReadFile(bench.options.baseList), base);
+
+    ASSERT_EQ(mkdir((bench.folder / "dir").c_str(), 0700), 0);
+    bench.options.out = bench.folder / "dir";
+    ExpectRefused(bench, "is a folder");
+    rmdir(bench.options.out.c_str());
 }
 
 TEST(PackBuild, NameLengthLimits) {
@@ -462,7 +550,7 @@ TEST(PackBuild, FailuresLeaveNothingBehind) {
     // A refused build leaves an earlier patch as it was.
     Workbench earlier;
     earlier.Add("a.arc", 10);
-    const Bytes old = testing_support::GeneratedBytes(123, 7);
+    const Bytes old = GeneratedBytes(123, 7);
     WriteFile(earlier.options.out, old);
     earlier.options.inputs.push_back({earlier.folder / "missing.arc", "", false});
     ExpectRefused(earlier, "missing.arc");
@@ -506,8 +594,9 @@ struct CliRun {
     std::string output;
 };
 
-CliRun Cli(const std::string& arguments) {
-    const std::string command = Quote(PACKER_PATH) + " " + arguments + " 2>&1";
+// Runs a shell command, its standard error with its output.
+CliRun ShellRun(const std::string& shellCommand) {
+    const std::string command = shellCommand + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     CliRun run{-1, ""};
     if (!pipe) return run;
@@ -518,6 +607,8 @@ CliRun Cli(const std::string& arguments) {
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
+
+CliRun Cli(const std::string& arguments) { return ShellRun(Quote(PACKER_PATH) + " " + arguments); }
 
 // The headers of a 32-bit Windows program with one section, zero bytes after it.
 Bytes MinimalProgram() {
@@ -533,6 +624,7 @@ Bytes MinimalProgram() {
     image[0x58] = 0x0B;  // PE32
     image[0x59] = 0x01;
     PutU32(image, 0x58 + 60, 0x200);  // size of the headers
+    image[0x58 + 68] = 2;             // GUI subsystem
     PutU32(image, 0x58 + 92, 16);     // data directories
     const size_t section = 0x58 + 0xE0;
     PutU32(image, section + 16, 0x200);  // raw size
@@ -610,9 +702,16 @@ TEST(PackCli, ExitCodes) {
     Workbench bench;
     const Bytes data = bench.Add("a.arc", 5000);
     const std::string build = "build --stub " + Quote(bench.options.stub) + " --out " + Quote(bench.options.out);
-    const CliRun built = Cli(build + " " + Quote(bench.options.inputs[0].file + "=dir/A.arc"));
+    const std::string input = Quote(bench.options.inputs[0].file + "=dir/A.arc");
+    EXPECT_EQ(Cli(build + " " + input).status, 2) << "neither --base-list nor --no-base-list";
+    EXPECT_EQ(Cli(build + " --no-base-list --base-list b.hvl " + input).status, 2);
+    const CliRun built = Cli(build + " --no-base-list " + input);
     EXPECT_EQ(built.status, 0) << built.output;
-    EXPECT_EQ(built.output, "");
+    EXPECT_EQ(built.output, "sundrift-pack: wrote " + bench.options.out + ": 2 entries (the list and 1 files), " +
+                                std::to_string(ReadFile(bench.options.out).size()) + " bytes\n");
+    const CliRun quiet = Cli(build + " --no-base-list --quiet " + input);
+    EXPECT_EQ(quiet.status, 0) << quiet.output;
+    EXPECT_EQ(quiet.output, "");
 
     const CliRun inspected = Cli("inspect " + Quote(bench.options.out));
     EXPECT_EQ(inspected.status, 0) << inspected.output;
@@ -628,7 +727,7 @@ TEST(PackCli, ExitCodes) {
     for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02x", sum[i]);
     EXPECT_EQ(checksum.output, std::string(expected) + "  " + bench.options.inputs[0].file + "\n");
 
-    const CliRun refused = Cli(build + " " + Quote(bench.options.inputs[0].file + "=../A.arc"));
+    const CliRun refused = Cli(build + " --no-base-list " + Quote(bench.options.inputs[0].file + "=../A.arc"));
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1) << refused.output;
     EXPECT_NE(refused.output.find("../A.arc"), std::string::npos) << refused.output;
@@ -638,6 +737,323 @@ TEST(PackCli, ExitCodes) {
     WriteFile(bench.options.out, patch);
     EXPECT_EQ(Cli("inspect " + Quote(bench.options.out)).status, 1) << "data past the end";
     EXPECT_EQ(Cli("checksum " + Quote(bench.folder / "missing")).status, 1);
+}
+
+// ---- The publisher's workflow: two versions of the game, a patch, its signature.
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+using GameFiles = std::map<std::string, Bytes>;  // relative path ("/" between folders) -> content
+
+// A game folder under `root`: its files, and when `records` are given its list of them.
+void WriteGame(const std::string& root, const GameFiles& files, const std::vector<std::string>& records) {
+    mkdir(root.c_str(), 0777);
+    std::vector<std::pair<std::string, Bytes>> listed;
+    for (const auto& file : files) WriteFile(root + "/" + file.first, file.second);
+    const auto key = [](std::string path) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        std::transform(path.begin(), path.end(), path.begin(), ::tolower);
+        return path;
+    };
+    for (const std::string& path : records) {
+        Bytes checksum(CHECKSUM_SIZE, 0x11);  // a file that is not there
+        for (const auto& file : files) {
+            if (key(file.first) == key(path)) checksum = ChecksumOf(file.second);
+        }
+        listed.push_back({path, checksum});
+    }
+    if (!records.empty()) WriteFile(root + "/KVX.hvl", ListFile(listed));
+}
+
+struct TwoVersions {
+    Folder folder;
+    DiffOptions options;
+    GameFiles old = {{"a.arc", GeneratedBytes(3000, 1)}, {"data/s.arc", GeneratedBytes(2000, 2)}, {"gone.txt", GeneratedBytes(10, 3)},
+                     {"uninst.lst", BytesOf("KVX.hvl\na.arc\n")}};
+    GameFiles fresh = {{"a.arc", GeneratedBytes(3100, 4)}, {"data/s.arc", GeneratedBytes(2000, 2)}, {"data/n.arc", GeneratedBytes(500, 5)},
+                       {"uninst.lst", BytesOf("other\n")}, {"KVX.hvl", GeneratedBytes(80, 6)}};
+
+    TwoVersions() {
+        WriteFile(folder / "stub.exe", StubImage());
+        options.oldDir = folder / "old";
+        options.newDir = folder / "new";
+        options.build.stub = folder / "stub.exe";
+        options.build.out = folder / "patch.exe";
+    }
+
+    DiffPlan Plan(bool withList = true) {
+        WriteGame(options.oldDir, old, withList ? std::vector<std::string>{"a.arc", "data\\s.arc", "gone.txt"}
+                                                : std::vector<std::string>{});
+        WriteGame(options.newDir, fresh, {});
+        DiffPlan plan;
+        std::string error;
+        EXPECT_TRUE(PlanDiff(options, plan, error)) << error;
+        return plan;
+    }
+};
+
+TEST(PackDiff, PacksNewAndChangedFilesUnderTheirPaths) {
+    TwoVersions versions;
+    versions.options.dryRun = true;
+    DiffPlan plan = versions.Plan();
+    ASSERT_TRUE(plan.refusals.empty()) << plan.refusals[0];
+    EXPECT_FALSE(plan.written);
+    EXPECT_EQ(versions.folder.Names(), (std::set<std::string>{"new", "old", "stub.exe"})) << "a dry run writes nothing";
+    ASSERT_EQ(plan.files.size(), 3u);
+    const DiffFile& changed = plan.files[0];
+    EXPECT_EQ(changed.path, "a.arc");
+    EXPECT_EQ(changed.status, FileStatus::CHANGED);
+    EXPECT_EQ(changed.record, RecordFate::UPDATED);
+    EXPECT_EQ(ChecksumBytes(changed.oldChecksum), ChecksumOf(versions.old["a.arc"]));
+    EXPECT_EQ(ChecksumBytes(changed.newChecksum), ChecksumOf(versions.fresh["a.arc"]));
+    EXPECT_EQ(plan.files[1].path, "data/n.arc");
+    EXPECT_EQ(plan.files[1].status, FileStatus::NEW);
+    EXPECT_EQ(plan.files[1].record, RecordFate::ADDED);
+    EXPECT_EQ(plan.files[2].status, FileStatus::UNCHANGED);
+    EXPECT_EQ(plan.files[2].record, RecordFate::KEPT);
+    EXPECT_EQ(plan.missing, std::vector<std::string>{"gone.txt"});
+    EXPECT_EQ(plan.skipped, (std::vector<std::string>{"KVX.hvl", "uninst.lst"})) << "the updater keeps its lists";
+    ASSERT_EQ(plan.warnings.size(), 1u);
+    EXPECT_NE(plan.warnings[0].find("never deletes"), std::string::npos) << plan.warnings[0];
+
+    versions.options.dryRun = false;
+    plan = versions.Plan();
+    ASSERT_TRUE(plan.written) << (plan.refusals.empty() ? "" : plan.refusals[0]);
+    Inspection inspection;
+    std::string error;
+    ASSERT_TRUE(InspectPatch(versions.options.build.out, inspection, error)) << error;
+    EXPECT_TRUE(inspection.problems.empty());
+    ASSERT_EQ(inspection.verdict.entries.size(), 3u);
+    EXPECT_EQ(inspection.verdict.entries[1].storedName, "a.arc");
+    EXPECT_EQ(inspection.verdict.entries[2].storedName, "n.arc");
+    ASSERT_EQ(inspection.verdict.records.size(), 4u);
+    EXPECT_EQ(RecordPath(inspection.verdict.records[0]), "a.arc");
+    EXPECT_EQ(ChecksumBytes(inspection.verdict.records[0].checksum), ChecksumOf(versions.fresh["a.arc"]));
+    EXPECT_EQ(ChecksumBytes(inspection.verdict.records[1].checksum), ChecksumOf(versions.old["data/s.arc"])) << "kept";
+    EXPECT_EQ(RecordPath(inspection.verdict.records[3]), "data\\n.arc");
+}
+
+TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
+    const auto refused = [](const std::function<void(TwoVersions&)>& change, const std::string& mention,
+                            bool withList = true) {
+        TwoVersions versions;
+        change(versions);
+        const DiffPlan plan = versions.Plan(withList);
+        std::string all;
+        for (const std::string& refusal : plan.refusals) all += refusal + "\n";
+        EXPECT_NE(all.find(mention), std::string::npos) << all;
+        EXPECT_FALSE(plan.written);
+        EXPECT_EQ(versions.folder.Names(), (std::set<std::string>{"new", "old", "stub.exe"})) << mention;
+    };
+    refused([](TwoVersions& v) { v.fresh["extra/x.arc"] = GeneratedBytes(9, 7); }, "creates no folders): \"extra/x.arc\"");
+    refused([](TwoVersions& v) { v.fresh["A.ARC"] = GeneratedBytes(9, 8); }, "\"A.ARC\", \"a.arc\"");
+    refused([](TwoVersions& v) {
+        for (int i = 0; i < 30; ++i) v.fresh["f" + std::to_string(i) + ".arc"] = GeneratedBytes(9, 9 + i);
+    }, "32 files to pack and the list make 33 entries");
+    refused([](TwoVersions&) {}, "--base-list", false);
+    refused([](TwoVersions& v) { v.fresh = v.old; }, "nothing to pack");
+}
+
+TEST(PackVerify, ReportsMatchingDifferingAndMissingFiles) {
+    Folder folder;
+    const std::string game = folder / "game";
+    GameFiles files = {{"a.arc", GeneratedBytes(100, 1)}, {"Data/B.arc", GeneratedBytes(200, 2)}, {"c.arc", GeneratedBytes(300, 3)}};
+    WriteGame(game, files, {"a.arc", "data\\b.arc", "c.arc", "d.arc"});
+    WriteFile(game + "/c.arc", GeneratedBytes(300, 4));
+    Verification verification;
+    std::string error;
+    ASSERT_TRUE(VerifyGame(game, false, verification, error)) << error;
+    ASSERT_EQ(verification.records.size(), 4u);
+    EXPECT_EQ(verification.records[1].state, RecordState::MATCHES) << "found ignoring letter case, as on Windows";
+    EXPECT_EQ(verification.records[2].state, RecordState::DIFFERS);
+    EXPECT_EQ(verification.records[3].state, RecordState::MISSING);
+    EXPECT_EQ(verification.matching, 2u);
+    EXPECT_FALSE(VerificationPassed(verification, false));
+
+    WriteFile(game + "/c.arc", files["c.arc"]);
+    ASSERT_TRUE(VerifyGame(game, false, verification, error));
+    EXPECT_TRUE(VerificationPassed(verification, false)) << "a missing file alone passes";
+    EXPECT_FALSE(VerificationPassed(verification, true)) << "but not with --strict";
+    EXPECT_FALSE(VerifyGame(folder / "nowhere", false, verification, error));
+}
+
+TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
+    Workbench bench;
+    WriteFile(bench.options.stub, MinimalProgram());
+    bench.Add("a.arc", 300000);
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const std::string cert = bench.folder / "cert.pem", key = bench.folder / "key.pem";
+    ASSERT_EQ(ShellRun("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Sundrift Test Publisher' "
+                    "-addext keyUsage=critical,digitalSignature -addext extendedKeyUsage=codeSigning -keyout " +
+                    Quote(key) + " -out " + Quote(cert))
+                  .status,
+              0);
+    SignOptions options;
+    options.patch = bench.options.out;
+    options.cert = cert;
+    options.key = key;
+    options.out = bench.folder / "signed.exe";
+    std::string error;
+    ASSERT_TRUE(SignPatch(options, error)) << error;
+    EXPECT_EQ(ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(options.out)).status, 0);
+
+    Inspection before, after;
+    ASSERT_TRUE(InspectPatch(bench.options.out, before, error));
+    ASSERT_TRUE(InspectPatch(options.out, after, error));
+    EXPECT_FALSE(IsSigned(before));
+    ASSERT_TRUE(IsSigned(after));
+    EXPECT_GE(after.image.certificateOffset, after.dataEnd);
+    EXPECT_LT(after.image.certificateOffset - after.dataEnd, CERTIFICATE_ALIGNMENT);
+    EXPECT_EQ(after.image.certificateOffset + after.image.certificateSize, after.verdict.fileSize);
+    EXPECT_TRUE(after.problems.empty() && after.warnings.empty());
+
+    SignOptions again = options;
+    again.patch = options.out;
+    again.out = bench.folder / "twice.exe";
+    EXPECT_FALSE(SignPatch(again, error));
+    EXPECT_NE(error.find("signed already"), std::string::npos) << error;
+    again.patch = bench.options.stub;
+    EXPECT_FALSE(SignPatch(again, error)) << "not a patch";
+    again.patch = bench.options.out;
+    again.key = cert;
+    EXPECT_FALSE(SignPatch(again, error)) << "no key";
+    EXPECT_EQ(bench.folder.Names(),
+              (std::set<std::string>{"a.arc", "cert.pem", "key.pem", "patch.exe", "signed.exe", "stub.exe"}))
+        << "a refused or failed signing leaves nothing behind";
+
+    // One byte of the package changed: the signature no longer holds.
+    Bytes tampered = ReadFile(options.out);
+    tampered[after.verdict.entries[1].position + 1000] ^= 1;
+    WriteFile(bench.folder / "tampered.exe", tampered);
+    EXPECT_NE(ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(bench.folder / "tampered.exe")).status, 0);
+
+    Bytes extended = ReadFile(options.out);
+    extended.resize(extended.size() + 16, 0);
+    WriteFile(bench.folder / "extended.exe", extended);
+    Inspection inspection;
+    ASSERT_TRUE(InspectPatch(bench.folder / "extended.exe", inspection, error));
+    ASSERT_EQ(inspection.warnings.size(), 1u);
+    EXPECT_NE(inspection.warnings[0].find(" bytes after the last entry are no signature"), std::string::npos);
+    Bytes padded = ReadFile(bench.options.out);
+    padded.push_back(0);
+    WriteFile(bench.options.out, padded);
+    ASSERT_TRUE(InspectPatch(bench.options.out, inspection, error));
+    EXPECT_EQ(inspection.warnings, std::vector<std::string>{"1 bytes after the last entry are no signature"});
+    EXPECT_FALSE(SignPatch(options, error));
+    EXPECT_NE(error.find("after its last entry"), std::string::npos) << error;
+}
+
+TEST(PackCli, WorkflowCommands) {
+    EXPECT_EQ(Cli("diff onlyone --stub s.exe --out p.exe").status, 2);
+    EXPECT_EQ(Cli("diff old new --out p.exe").status, 2) << "no --stub";
+    EXPECT_EQ(Cli("verify").status, 2);
+    EXPECT_EQ(Cli("preview patch.exe").status, 2);
+    EXPECT_EQ(Cli("sign patch.exe --cert c.pem").status, 2) << "no --key";
+
+    TwoVersions versions;
+    versions.Plan();
+    const std::string diff = "diff " + Quote(versions.options.oldDir) + " " + Quote(versions.options.newDir) +
+                             " --stub " + Quote(versions.options.build.stub) + " --out " +
+                             Quote(versions.options.build.out);
+    const CliRun planned = Cli(diff + " --dry-run --json");
+    EXPECT_EQ(planned.status, 0) << planned.output;
+    EXPECT_NE(planned.output.find("\"path\": \"data/n.arc\", \"status\": \"new\""), std::string::npos)
+        << planned.output;
+    EXPECT_EQ(Cli(diff).status, 0);
+
+    const CliRun previewed = Cli("preview " + Quote(versions.options.build.out) + " " + Quote(versions.options.oldDir));
+    EXPECT_EQ(previewed.status, 0) << previewed.output;
+    EXPECT_NE(previewed.output.find("uninst.lst appends \"data\\n.arc\""), std::string::npos) << previewed.output;
+    EXPECT_NE(previewed.output.find("4 records kept, 0 dropped"), std::string::npos) << previewed.output;
+    std::remove((versions.options.oldDir + "/uninst.lst").c_str());
+    const CliRun failing = Cli("preview --json " + Quote(versions.options.build.out) + " " +
+                               Quote(versions.options.oldDir));
+    EXPECT_EQ(failing.status, 1);
+    EXPECT_NE(failing.output.find("\"exitCode\": 2147483653"), std::string::npos) << failing.output;
+
+    const CliRun verified = Cli("verify " + Quote(versions.options.oldDir));
+    EXPECT_EQ(verified.status, 0);
+    EXPECT_EQ(verified.output.find('%'), std::string::npos) << "progress only on a terminal: " << verified.output;
+    // script(1) gives the packer a terminal.
+    const CliRun onTerminal = ShellRun("script -qec \"" + Quote(PACKER_PATH) + " verify " +
+                                       Quote(versions.options.oldDir) + "\" /dev/null");
+    EXPECT_NE(onTerminal.output.find("100%"), std::string::npos) << onTerminal.output;
+    EXPECT_EQ(Cli("verify --strict " + Quote(versions.options.newDir)).status, 1) << "no list in the new folder";
+}
+
+// A build interrupted by a signal removes its temporary file and leaves the
+// earlier patch as it was. The packer is held inside its build, after the
+// temporary file exists, by a lease on its input: its open waits until the
+// lease is given up, and the lease's break tells the test when it is there.
+TEST(PackCli, SignalRemovesTheTemporaryFile) {
+    Workbench bench;
+    bench.Add("a.arc", 5000);
+    const Bytes earlier = GeneratedBytes(300, 3);
+    WriteFile(bench.options.out, earlier);
+    std::signal(SIGIO, SIG_IGN);  // the break's own notice; the lease state is read instead
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int held = open(bench.options.inputs[0].file.c_str(), O_RDWR);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(fcntl(held, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+        const pid_t packer = fork();
+        ASSERT_GE(packer, 0);
+        if (packer == 0) {
+            for (const int reset : {SIGINT, SIGTERM, SIGHUP}) std::signal(reset, SIG_DFL);
+            execl(PACKER_PATH, PACKER_PATH, "build", "--quiet", "--no-base-list", "--stub", bench.options.stub.c_str(),
+                  "--out", bench.options.out.c_str(), bench.options.inputs[0].file.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        while (fcntl(held, F_GETLEASE) == F_WRLCK) usleep(1000);  // until the packer opens the input
+        EXPECT_EQ(bench.folder.Names().size(), 4u) << "the temporary file stands beside the patch";
+        kill(packer, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(packer, &status, 0), packer);
+        close(held);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+        EXPECT_EQ(bench.folder.Names(), (std::set<std::string>{"stub.exe", "a.arc", "patch.exe"})) << signal;
+        EXPECT_EQ(ReadFile(bench.options.out), earlier);
+    }
+    std::signal(SIGIO, SIG_DFL);
+}
+
+// A full disk: the message says so, and nothing is left on it.
+TEST(PackCli, FullDiskNamedAsSuch) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const std::string disk = bench.folder / "disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (mount("sundrift-pack-full", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        rmdir(disk.c_str());
+        GTEST_SKIP() << "no small file system to fill: " << std::strerror(errno);
+    }
+    const CliRun run = Cli("build --no-base-list --stub " + Quote(bench.options.stub) + " --out " +
+                           Quote(disk + "/patch.exe") + " " + Quote(bench.options.inputs[0].file));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+    DIR* left = opendir(disk.c_str());
+    int names = 0;
+    while (left && readdir(left)) ++names;
+    if (left) closedir(left);
+    EXPECT_EQ(names, 2) << "only . and .. on the full disk";
+    umount(disk.c_str());
+    rmdir(disk.c_str());
+}
+
+// Refusals that name their cause in words a publisher can act on.
+TEST(PackCli, MessagesNameTheCause) {
+    Workbench bench;
+    bench.Add("a.arc", 10);
+    const std::string build = "build --no-base-list --stub " + Quote(bench.options.stub) + " --out " +
+                              Quote(bench.options.out) + " ";
+    const auto refusal = [](const CliRun& run) {
+        EXPECT_EQ(run.status, 1) << run.output;
+        return run.output;
+    };
+    EXPECT_NE(refusal(Cli("checksum " + Quote(bench.folder / "."))).find(": is a folder"), std::string::npos);
+    EXPECT_NE(refusal(Cli(build + Quote(bench.folder / "a=b.arc"))).find("the first \"=\" in"), std::string::npos);
+    const std::string tilde = refusal(Cli(build + Quote(bench.options.inputs[0].file + u8"=a\u301Cb\u2212.arc")));
+    EXPECT_NE(tilde.find(u8"write \"\uFF5E\" (U+FF5E) for \"\u301C\" (U+301C)"), std::string::npos) << tilde;
+    EXPECT_NE(tilde.find(u8"write \"\uFF0D\" (U+FF0D) for \"\u2212\" (U+2212)"), std::string::npos) << tilde;
 }
 
 }  // namespace

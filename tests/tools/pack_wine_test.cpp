@@ -12,6 +12,7 @@
 #include "package/multibyte_walk.h"
 #include "package/package_index.h"
 #include "support/package_builder.h"
+#include "support/pe_stub.h"
 #include "support/win_files.h"
 
 using namespace testing_support;
@@ -51,7 +52,7 @@ void BuildAndReadBack(bool shortIndex) {
     options.stub = folder / "stub.exe";
     options.out = folder / "patch.exe";
     options.shortIndex = shortIndex;
-    ASSERT_TRUE(WriteWholeFile(options.stub, GeneratedBytes(90000, 9)));
+    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
     for (const PackedFile& file : files) {
         ASSERT_TRUE(WriteWholeFile(folder / file.source, file.data));
         options.inputs.push_back({folder / file.source, file.installPath, !file.installPath.empty()});
@@ -97,10 +98,16 @@ TEST(PackerUnderWine, RefusalLeavesNoFiles) {
     BuildOptions options;
     options.stub = folder / "stub.exe";
     options.out = folder / "patch.exe";
-    ASSERT_TRUE(WriteWholeFile(options.stub, GeneratedBytes(100, 1)));
+    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
     ASSERT_TRUE(WriteWholeFile(folder / "a.arc", GeneratedBytes(100, 2)));
     options.inputs.push_back({folder / "a.arc", "..\\a.arc", true});
     EXPECT_FALSE(BuildPatch(options).ok);
+    // The output named as an input in another spelling: Windows' file numbers tell.
+    options.inputs[0] = {folder / "a.arc", "", false};
+    options.out = folder / ".\\A.ARC";
+    EXPECT_NE(BuildPatch(options).error.find("is the same file as"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(folder / "a.arc"), GeneratedBytes(100, 2));
+    options.out = folder / "patch.exe";
     options.inputs[0] = {folder / "a.arc", "A.arc", true};
     options.inputs.push_back({folder / "a.arc", "sub/a.ARC", true});
     EXPECT_FALSE(BuildPatch(options).ok);

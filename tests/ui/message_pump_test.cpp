@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
-#include "ui/dialog_harness.h"
+#include "support/dialog_harness.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
@@ -26,7 +27,8 @@ constexpr UINT MESSAGE_B = WM_APP + 2;
 class MessagePump : public ::testing::Test {
 protected:
     static LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message >= WM_APP && current) current->received.push_back(message);
+        if ((message >= WM_APP || message == WM_CHAR) && current) current->received.push_back(message);
+        if (message == WM_CHAR && current) current->typed += static_cast<char>(wParam);
         return DefWindowProcA(window, message, wParam, lParam);
     }
 
@@ -66,6 +68,7 @@ protected:
     static inline MessagePump* current = nullptr;
     HWND window = nullptr;
     std::vector<UINT> received;
+    std::string typed;
 };
 
 TEST_F(MessagePump, EmptyQueueReturnsZero) {
@@ -80,6 +83,15 @@ TEST_F(MessagePump, HandlesEveryWaitingMessageInOrder) {
     for (UINT message : posted) ASSERT_TRUE(PostMessageA(window, message, 0, 0));
     EXPECT_EQ(PumpMessages(), 0);
     EXPECT_EQ(received, posted);
+    EXPECT_TRUE(QueueEmpty());
+}
+
+TEST_F(MessagePump, KeysAreTranslatedWithoutTheDialog) {
+    ASSERT_EQ(progressDialogHandle, nullptr);
+    // The scan code in bits 16 to 23, as the keyboard driver would post it.
+    ASSERT_TRUE(PostMessageA(window, WM_KEYDOWN, '7', 1 | (LPARAM{MapVirtualKeyA('7', MAPVK_VK_TO_VSC)} << 16)));
+    EXPECT_EQ(PumpMessages(), 0);
+    EXPECT_EQ(typed, "7") << "the character made by TranslateMessage is handled in the same call";
     EXPECT_TRUE(QueueEmpty());
 }
 

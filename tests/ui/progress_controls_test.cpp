@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/dialog_harness.h"
+#include "support/dialog_harness.h"
 #include "ui/monitor_list.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"

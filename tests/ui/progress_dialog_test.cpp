@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/dialog_harness.h"
 #include "ui/message_pump.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
-#include "ui/dialog_harness.h"
 
 namespace {
 

@@ -1,12 +1,18 @@
 // sundrift-pack: builds patch executables, inspects them, prints checksums.
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_diff.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
+#include "pack_preview.h"
+#include "pack_sign.h"
+#include "pack_verify.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,8 +26,14 @@ constexpr int EXIT_BAD_INPUT = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr char USAGE[] =
-    "usage: sundrift-pack build --stub UPDATER.exe --out PATCH.exe [--base-list FILE]\n"
-    "                           [--list-name NAME] [--short-index] FILE[=INSTALL_PATH]...\n"
+    "usage: sundrift-pack build --stub UPDATER.exe --out PATCH.exe (--base-list FILE | --no-base-list)\n"
+    "                           [--list-name NAME] [--short-index] [--quiet] FILE[=INSTALL_PATH]...\n"
+    "       sundrift-pack diff OLD_DIR NEW_DIR --stub UPDATER.exe --out PATCH.exe\n"
+    "                          [--base-list FILE] [--dry-run] [--json]\n"
+    "       sundrift-pack preview PATCH.exe GAME_DIR [--json]\n"
+    "       sundrift-pack sign PATCH.exe --cert CERT --key KEY [--out SIGNED.exe]\n"
+    "                          [--name TEXT] [--ca FILE] [--timestamp URL] [--tool PROGRAM]\n"
+    "       sundrift-pack verify GAME_DIR [--strict] [--json]\n"
     "       sundrift-pack inspect PATCH.exe [--json] [--strict]\n"
     "       sundrift-pack checksum FILE...\n"
     "       sundrift-pack --help\n";
@@ -30,10 +42,18 @@ constexpr char HELP[] =
     "\n"
     "build     writes UPDATER.exe, zero bytes up to 0x40000 and a package holding\n"
     "          a generated hash-value list (first entry) and each FILE.\n"
-    "  --stub FILE        the updater program image (at most 0x40000 bytes)\n"
-    "  --out FILE         the patch to write; written through a temporary file\n"
-    "  --base-list FILE   an existing hash-value list: records of packed files are\n"
-    "                     updated in place, the others kept, new ones appended\n"
+    "  --stub FILE        the updater program image: a 32-bit Windows GUI program of\n"
+    "                     at most 0x40000 bytes, unsigned (sign the finished patch)\n"
+    "  --out FILE         the patch to write; written through a temporary file, and\n"
+    "                     never one of the files the patch is made from\n"
+    "  --base-list FILE   the game's installed hash-value list (KVX.hvl): records of\n"
+    "                     packed files are updated in place, the others kept, new\n"
+    "                     ones appended. Required, since the updater installs the\n"
+    "                     patch's list over the game's\n"
+    "  --no-base-list     a list of the packed files only: installed, it drops the\n"
+    "                     records of every other game file, which are then never\n"
+    "                     checked again; for games without a list of their own\n"
+    "  --quiet            no summary line after a successful build\n"
     "  --list-name NAME   name of the list entry (default KVX.hvl)\n"
     "  --short-index      32-byte index entries (names of at most 15 bytes)\n"
     "  FILE=INSTALL_PATH  install FILE under INSTALL_PATH, relative to the game\n"
@@ -47,7 +67,41 @@ constexpr char HELP[] =
     "          takes but a publisher would not want (no list, stray bytes, ...).\n"
     "  --json             the same as JSON (fields: see the README)\n"
     "  --strict           exit 2 when an accepted patch has warnings\n"
+    "          Reports the signature (certificate table): its offset and size, and\n"
+    "          warns when it is not last in the file or bytes follow the last entry.\n"
     "checksum  prints each FILE's checksum (16 hex digits, stored byte order).\n"
+    "\n"
+    "The publisher's workflow: from the game as shipped (OLD_DIR) and as it should\n"
+    "be after the patch (NEW_DIR) to a signed patch checked against an install.\n"
+    "diff      packs every file of NEW_DIR that is new or differs from OLD_DIR,\n"
+    "          under its path in NEW_DIR; the list is based on OLD_DIR's KVX.hvl\n"
+    "          (or --base-list); KVX.hvl and uninst.lst are the updater's own and\n"
+    "          never packed. Refuses more files than the index holds, files in\n"
+    "          folders OLD_DIR lacks (the updater creates none), and names that\n"
+    "          differ only in letter case; files only in OLD_DIR are a warning\n"
+    "          (the updater never deletes). Also takes --list-name, --short-index.\n"
+    "  --dry-run          prints the plan and writes nothing: per file its path,\n"
+    "                     size, old and new checksum, and whether its record is\n"
+    "                     kept, updated or added; then the totals\n"
+    "preview   says what running PATCH on GAME_DIR would do: each entry's install\n"
+    "          name, whether it replaces or adds a file and is verified; the\n"
+    "          records the installed list keeps and drops; the lines added to\n"
+    "          uninst.lst; the result, its exit code and the player's message.\n"
+    "          Exits 0 only when the run would succeed.\n"
+    "sign      signs a finished patch with osslsigncode (Authenticode, SHA-256),\n"
+    "          so the elevation prompt names the publisher, then verifies it.\n"
+    "          Refuses a file that is no patch or is signed already. Nothing may\n"
+    "          be appended to a signed patch.\n"
+    "  --out FILE         the signed patch (default: PATCH.exe is replaced)\n"
+    "  --name TEXT        the description shown (default: the output's name)\n"
+    "  --ca FILE          roots trusted for the check (default: CERT itself)\n"
+    "  --timestamp URL    an RFC 3161 time-stamping server, so the signature\n"
+    "                     outlives the certificate\n"
+    "  --tool PROGRAM     the osslsigncode to run (default: found on PATH)\n"
+    "verify    checks every record of GAME_DIR's KVX.hvl against the files: a line\n"
+    "          per file that differs or is missing, then a summary. Exits 0 when\n"
+    "          every present file matches; with --strict missing files fail too.\n"
+    "Long operations show progress on standard error when it is a terminal.\n"
     "\n"
     "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error\n"
     "or warnings under inspect --strict.\n";
@@ -62,6 +116,10 @@ int Failure(const std::string& message) {
     return EXIT_BAD_INPUT;
 }
 
+void PrintWarnings(const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) std::fprintf(stderr, "sundrift-pack: warning: %s\n", warning.c_str());
+}
+
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
 int ShowHelp() {
@@ -70,9 +128,15 @@ int ShowHelp() {
     return EXIT_OK;
 }
 
+// For the 64-bit test build of the updater, which the tests and benchmarks
+// pack where no 32-bit program can run; not in the help, not for patches.
+constexpr char TEST_STUB_OPTION[] = "--test-amd64-stub";
+
 int RunBuild(const std::vector<std::string>& args) {
     BuildOptions options;
     bool optionsEnded = false;
+    bool noBaseList = false;
+    bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-') {
@@ -84,8 +148,16 @@ int RunBuild(const std::vector<std::string>& args) {
             optionsEnded = true;
             continue;
         }
-        if (arg == "--short-index") {
-            options.shortIndex = true;
+        bool* flag = arg == "--short-index"    ? &options.shortIndex
+                     : arg == "--no-base-list" ? &noBaseList
+                     : arg == "--quiet"        ? &quiet
+                                               : nullptr;
+        if (flag) {
+            *flag = true;
+            continue;
+        }
+        if (arg == TEST_STUB_OPTION) {
+            options.stubMachine = StubMachine::I386_OR_AMD64;
             continue;
         }
         std::string* value = arg == "--stub"        ? &options.stub
@@ -100,11 +172,21 @@ int RunBuild(const std::vector<std::string>& args) {
     if (options.stub.empty()) return UsageError("build: --stub is required");
     if (options.out.empty()) return UsageError("build: --out is required");
     if (options.inputs.empty()) return UsageError("build: no files to pack");
-    options.progress = true;
+    if (options.baseList.empty() && !noBaseList) {
+        return UsageError("build: --base-list is required: name the game's KVX.hvl, or give --no-base-list "
+                          "for a list of the packed files only");
+    }
+    if (!options.baseList.empty() && noBaseList) return UsageError("build: --base-list and --no-base-list together");
+    options.progress = !quiet;
 
     const BuildOutcome outcome = BuildPatch(options);
-    for (const std::string& warning : outcome.warnings) std::fprintf(stderr, "sundrift-pack: warning: %s\n", warning.c_str());
+    PrintWarnings(outcome.warnings);
     if (!outcome.ok) return Failure(outcome.error);
+    if (!quiet) {
+        std::printf("sundrift-pack: wrote %s: %zu entries (the list and %zu files), %llu bytes\n",
+                    options.out.c_str(), outcome.entries, outcome.entries - 1,
+                    static_cast<unsigned long long>(outcome.patchBytes));
+    }
     return EXIT_OK;
 }
 
@@ -129,7 +211,7 @@ int RunInspect(const std::vector<std::string>& args) {
     if (patch.empty()) return UsageError("inspect: no patch named");
     Inspection inspection;
     std::string error;
-    if (!InspectPatch(patch, inspection, error)) return Failure(error);
+    if (!InspectPatch(patch, inspection, error, true)) return Failure(error);
     PrintInspection(inspection, json, stdout);
     if (!inspection.problems.empty()) return EXIT_BAD_INPUT;
     return strict && !inspection.warnings.empty() ? EXIT_USAGE : EXIT_OK;
@@ -151,6 +233,122 @@ int RunChecksum(const std::vector<std::string>& args) {
     return status;
 }
 
+// The arguments of one command: options that take a value, flags, and the rest.
+struct Arguments {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+    bool help = false;
+    std::string error;  // a usage error
+
+    bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
+    std::string Value(const std::string& option) const {
+        const auto found = values.find(option);
+        return found == values.end() ? "" : found->second;
+    }
+};
+
+Arguments ParseArguments(const std::string& command, const std::vector<std::string>& args,
+                         const std::set<std::string>& valueOptions, const std::set<std::string>& flagOptions) {
+    Arguments parsed;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-') {
+            parsed.positional.push_back(arg);
+        } else if (IsHelp(arg)) {
+            parsed.help = true;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (flagOptions.count(arg)) {
+            parsed.flags.insert(arg);
+        } else if (!valueOptions.count(arg)) {
+            parsed.error = command + ": unknown option " + arg;
+        } else if (i + 1 >= args.size()) {
+            parsed.error = command + ": " + arg + " needs a value";
+        } else {
+            parsed.values[arg] = args[++i];
+        }
+    }
+    return parsed;
+}
+
+int RunDiff(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("diff", args, {"--stub", "--out", "--base-list", "--list-name"},
+                                            {"--dry-run", "--json", "--short-index", "--quiet", TEST_STUB_OPTION});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 2) return UsageError("diff: name the old and the new folder");
+    DiffOptions options;
+    options.oldDir = parsed.positional[0];
+    options.newDir = parsed.positional[1];
+    options.baseList = parsed.Value("--base-list");
+    options.dryRun = parsed.Has("--dry-run");
+    options.build.stub = parsed.Value("--stub");
+    options.build.out = parsed.Value("--out");
+    if (parsed.values.count("--list-name")) options.build.listName = parsed.Value("--list-name");
+    options.build.shortIndex = parsed.Has("--short-index");
+    options.build.progress = !parsed.Has("--quiet");
+    if (parsed.Has(TEST_STUB_OPTION)) options.build.stubMachine = StubMachine::I386_OR_AMD64;
+    if (options.build.stub.empty()) return UsageError("diff: --stub is required");
+    if (options.build.out.empty() && !options.dryRun) return UsageError("diff: --out is required");
+
+    const bool json = parsed.Has("--json");
+    DiffPlan plan;
+    std::string error;
+    if (!PlanDiff(options, plan, error)) return Failure("diff: " + error);
+    PrintDiffPlan(options, plan, json, stdout);
+    if (!json) PrintWarnings(plan.warnings);
+    for (const std::string& refusal : plan.refusals) std::fprintf(stderr, "sundrift-pack: diff: %s\n", refusal.c_str());
+    return plan.refusals.empty() ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
+int RunVerify(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("verify", args, {}, {"--json", "--strict"});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 1) return UsageError("verify: name one game folder");
+    Verification verification;
+    std::string error;
+    if (!VerifyGame(parsed.positional[0], true, verification, error)) return Failure("verify: " + error);
+    const bool strict = parsed.Has("--strict");
+    PrintVerification(verification, parsed.Has("--json"), strict, stdout);
+    return VerificationPassed(verification, strict) ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
+int RunPreview(const std::vector<std::string>& args) {
+    const Arguments parsed = ParseArguments("preview", args, {}, {"--json"});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 2) return UsageError("preview: name a patch and a game folder");
+    Preview preview;
+    std::string error;
+    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error, true)) return Failure("preview: " + error);
+    PrintPreview(preview, parsed.Has("--json"), stdout);
+    return preview.result == UPDATE_OK ? EXIT_OK : EXIT_BAD_INPUT;
+}
+
+int RunSign(const std::vector<std::string>& args) {
+    const Arguments parsed =
+        ParseArguments("sign", args, {"--cert", "--key", "--out", "--name", "--ca", "--timestamp", "--tool"}, {});
+    if (parsed.help) return ShowHelp();
+    if (!parsed.error.empty()) return UsageError(parsed.error);
+    if (parsed.positional.size() != 1) return UsageError("sign: name one patch");
+    SignOptions options;
+    options.patch = parsed.positional[0];
+    options.cert = parsed.Value("--cert");
+    options.key = parsed.Value("--key");
+    options.out = parsed.Value("--out");
+    options.name = parsed.Value("--name");
+    options.caFile = parsed.Value("--ca");
+    options.timestamp = parsed.Value("--timestamp");
+    if (parsed.values.count("--tool")) options.tool = parsed.Value("--tool");
+    if (options.cert.empty() || options.key.empty()) return UsageError("sign: --cert and --key are required");
+    std::string error;
+    if (!SignPatch(options, error)) return Failure("sign: " + error);
+    return EXIT_OK;
+}
+
 int Run(const std::vector<std::string>& args) {
     if (args.empty()) return UsageError("no command given");
     const std::string& command = args[0];
@@ -158,6 +356,10 @@ int Run(const std::vector<std::string>& args) {
     if (IsHelp(command)) return ShowHelp();
     if (command == "build") return RunBuild(rest);
     if (command == "inspect") return RunInspect(rest);
+    if (command == "diff") return RunDiff(rest);
+    if (command == "verify") return RunVerify(rest);
+    if (command == "sign") return RunSign(rest);
+    if (command == "preview") return RunPreview(rest);
     if (command == "checksum") return RunChecksum(rest);
     return UsageError("unknown command " + command);
 }

@@ -6,7 +6,9 @@
 
 #include "pack_files.h"
 #include "pack_list.h"
+#include "pack_output.h"
 #include "pack_paths.h"
+#include "pack_read_ahead.h"
 #include "pack_text.h"
 #include "package/install_names.h"
 #include "package/package_layout.h"
@@ -30,6 +32,7 @@ struct Plan {
     std::vector<std::string> installPaths;
     uint64_t dataBase = 0;
     uint64_t fileSize = 0;
+    uint32_t listReserved = 0;  // the base list's, kept as the updater keeps it
 };
 
 using Refusal = std::string;  // empty: accepted
@@ -38,15 +41,27 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 size_t NameLimit(bool shortIndex) { return (shortIndex ? SHORT_NAME_SIZE : LONG_NAME_SIZE) - 1; }
 
-Refusal CheckStub(const std::string& stub, uint64_t& size) {
-    bool regular = false;
-    if (!StatFile(stub, size, regular) || !regular) return "stub " + Quoted(stub) + ": not a readable file";
-    if (size > PACKAGE_OFFSET) {
-        return "stub " + Quoted(stub) + ": " + std::to_string(size) + " bytes, more than the " +
-               std::to_string(PACKAGE_OFFSET) + " that fit before the package";
-    }
-    return "";
+Refusal CheckOutput(const BuildOptions& options) {
+    std::vector<std::string> sources = {options.stub, options.baseList};
+    for (const PackInput& input : options.inputs) sources.push_back(input.file);
+    const std::string problem = OutputProblem(options.out, sources);
+    return problem.empty() ? "" : "output " + Quoted(options.out) + " " + problem;
 }
+
+Refusal CheckInputFile(const PackInput& input, uint64_t& size) {
+    bool regular = false;
+    if (StatFile(input.file, size, regular) && regular) return "";
+    const std::string argument = input.pathGiven ? input.file + "=" + input.installPath : input.file;
+    std::string why = "file " + Quoted(input.file) + (FileIsFolder(input.file) ? ": is a folder" : ": not a readable file");
+    if (input.pathGiven) {
+        why += " (the first \"=\" in " + Quoted(argument) + " ends FILE and begins its install path; a file whose "
+               "name holds \"=\" must be packed under a name without one)";
+    }
+    return why;
+}
+
+// What failed, with the system's reason ("No space left on device").
+Refusal WriteFailed(const std::string& what) { return what + " failed: " + std::strerror(errno); }
 
 Refusal CheckEntryName(const std::string& sjis, const std::string& shown, bool shortIndex) {
     if (sjis.size() > NameLimit(shortIndex)) {
@@ -109,10 +124,8 @@ Refusal PlanFileEntries(const BuildOptions& options, Plan& plan) {
         }
         seen[key] = shown;
 
-        bool regular = false;
-        if (!StatFile(input.file, entry.size, regular) || !regular) {
-            return "file " + Quoted(input.file) + ": not a readable file";
-        }
+        const Refusal unreadable = CheckInputFile(input, entry.size);
+        if (!unreadable.empty()) return unreadable;
         plan.entries.push_back(entry);
         plan.installPaths.push_back(sjis);
         plan.explicitPath.push_back(given);
@@ -120,7 +133,7 @@ Refusal PlanFileEntries(const BuildOptions& options, Plan& plan) {
     return "";
 }
 
-Refusal ReadBaseList(const std::string& path, std::vector<HashValueRecord>& records) {
+Refusal ReadBaseList(const std::string& path, Plan& plan, std::vector<std::string>& warnings) {
     uint64_t size = 0;
     bool regular = false;
     if (!StatFile(path, size, regular) || !regular) return "base list " + Quoted(path) + ": not a readable file";
@@ -132,7 +145,13 @@ Refusal ReadBaseList(const std::string& path, std::vector<HashValueRecord>& reco
     }
     HashValueHeader header;
     std::string why;
-    if (!ParseList(bytes, header, records, why)) return "base list " + Quoted(path) + " " + why;
+    size_t trailing = 0;
+    if (!ParseList(bytes, header, plan.records, trailing, why)) return "base list " + Quoted(path) + " " + why;
+    plan.listReserved = header.reserved;
+    if (trailing) {
+        warnings.push_back("base list " + Quoted(path) + ": " + std::to_string(trailing) +
+                           " bytes after its last record are not part of the list and were left out");
+    }
     return "";
 }
 
@@ -150,9 +169,9 @@ Refusal AdoptBasePath(const HashValueRecord& record, const std::string& baseList
 
 // Files already in the base list take over their record (the first whose
 // last component matches, as the updater finds it); the others get a new one.
-Refusal PlanRecords(const BuildOptions& options, Plan& plan) {
+Refusal PlanRecords(const BuildOptions& options, Plan& plan, std::vector<std::string>& warnings) {
     if (!options.baseList.empty()) {
-        const Refusal unread = ReadBaseList(options.baseList, plan.records);
+        const Refusal unread = ReadBaseList(options.baseList, plan, warnings);
         if (!unread.empty()) return unread;
         const int own = FindRecord(plan.records, plan.entries[0].name);
         if (own >= 0) {
@@ -256,26 +275,33 @@ Refusal WriteStub(FILE* out, const std::string& stub, uint64_t stubSize) {
         std::fgetc(in.get()) != EOF) {
         return "stub " + Quoted(stub) + ": cannot read it, or it changed while packing";
     }
-    if (!WriteAll(out, image.data(), image.size())) return "writing the stub failed";
+    if (!WriteAll(out, image.data(), image.size())) return WriteFailed("writing the stub");
     return "";
 }
 
-// Copies one file in large chunks, checksumming each chunk on the way.
-Refusal CopyEntry(FILE* out, const PlannedEntry& entry, ByteVector& buffer, Progress& progress,
-                  uint8_t checksum[CHECKSUM_SIZE]) {
+// Copies one file in large chunks. The reading thread checksums each chunk
+// it reads while this one writes the chunk before: the write is the slow part.
+Refusal CopyEntry(FILE* out, const PlannedEntry& entry, Progress& progress, uint8_t checksum[CHECKSUM_SIZE]) {
     File in = OpenForReading(entry.source);
     if (!in) return "file " + Quoted(entry.source) + ": cannot open: " + std::strerror(errno);
     RunningChecksum state{};
     uint64_t copied = 0;
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
-        copied += got;
-        if (copied > entry.size) break;
-        Update(state, buffer.data(), got);
-        if (!WriteAll(out, buffer.data(), got)) return "writing " + Quoted(entry.source) + " into the patch failed";
-        AdvanceProgress(progress, got);
+    Refusal failed;
+    const auto copy = [&](const uint8_t* chunk, size_t size) {
+        copied += size;
+        if (copied > entry.size) return false;
+        if (!WriteAll(out, chunk, size)) {
+            failed = WriteFailed("writing " + Quoted(entry.source) + " into the patch");
+            return false;
+        }
+        AdvanceProgress(progress, size);
+        return true;
+    };
+    int readError = 0;
+    if (ForEachChunk(in.get(), &state, copy, readError) == ChunkWalk::READ_FAILED) {
+        return "file " + Quoted(entry.source) + ": read failed: " + std::strerror(readError);
     }
-    if (std::ferror(in.get())) return "file " + Quoted(entry.source) + ": read failed";
+    if (!failed.empty()) return failed;
     if (copied != entry.size) return "file " + Quoted(entry.source) + ": changed size while packing";
     StoreChecksum(state, checksum);
     return "";
@@ -288,22 +314,21 @@ Refusal WritePatch(FILE* out, const BuildOptions& options, Plan& plan, uint64_t 
     const uint64_t listPosition = plan.dataBase;
     // The list goes first but its checksums are known only after the copy:
     // its place is held now and filled in at the end, so every file is read once.
-    const ByteVector placeholder = ListBytes(0, plan.records);
+    const ByteVector placeholder = ListBytes(plan.listReserved, plan.records);
     if (!WriteAll(out, index.data(), index.size()) || !WriteAll(out, placeholder.data(), placeholder.size())) {
-        return "writing the index failed";
+        return WriteFailed("writing the index");
     }
     Progress progress;
     progress.enabled = options.progress && StderrIsTerminal();
     for (const PlannedEntry& entry : plan.entries) progress.total += entry.source.empty() ? 0 : entry.size;
-    ByteVector buffer(PACK_CHUNK_SIZE);
     for (size_t i = 1; i < plan.entries.size() && failed.empty(); ++i) {
         const PlannedEntry& entry = plan.entries[i];
-        failed = CopyEntry(out, entry, buffer, progress, plan.records[entry.record].checksum);
+        failed = CopyEntry(out, entry, progress, plan.records[entry.record].checksum);
     }
     EndProgress(progress);
     if (!failed.empty()) return failed;
-    const ByteVector list = ListBytes(0, plan.records);
-    if (!SeekTo(out, listPosition) || !WriteAll(out, list.data(), list.size())) return "writing the list failed";
+    const ByteVector list = ListBytes(plan.listReserved, plan.records);
+    if (!SeekTo(out, listPosition) || !WriteAll(out, list.data(), list.size())) return WriteFailed("writing the list");
     return "";
 }
 
@@ -314,10 +339,11 @@ Refusal PlanPatch(const BuildOptions& options, Plan& plan, uint64_t& stubSize,
                std::to_string(options.inputs.size() + 1) + " entries, more than the " +
                std::to_string(PACKAGE_MAX_ENTRIES) + " the updater accepts";
     }
-    Refusal refused = CheckStub(options.stub, stubSize);
+    Refusal refused = CheckOutput(options);
+    if (refused.empty()) refused = CheckStub(options.stub, options.stubMachine, stubSize);
     if (refused.empty()) refused = PlanListEntry(options, plan, warnings);
     if (refused.empty()) refused = PlanFileEntries(options, plan);
-    if (refused.empty()) refused = PlanRecords(options, plan);
+    if (refused.empty()) refused = PlanRecords(options, plan, warnings);
     if (refused.empty()) refused = CheckInstallNames(plan);
     if (refused.empty()) refused = PlanLayout(options, plan);
     return refused;
@@ -331,24 +357,31 @@ BuildOutcome BuildPatch(const BuildOptions& options) {
     uint64_t stubSize = 0;
     outcome.error = PlanPatch(options, plan, stubSize, outcome.warnings);
     if (!outcome.error.empty()) return outcome;
+    if (options.planOnly) {
+        outcome.ok = true;
+        return outcome;
+    }
 
     std::string tempPath;
-    File out = CreateTempBeside(options.out, tempPath);
+    File out = CreateTemporaryOutput(options.out, tempPath);
     if (!out) {
         outcome.error = "output " + Quoted(options.out) + ": cannot create a file beside it: " + std::strerror(errno);
         return outcome;
     }
     outcome.error = WritePatch(out.get(), options, plan, stubSize);
-    if (outcome.error.empty() && std::fclose(out.release()) != 0) outcome.error = "writing the patch failed";
+    if (outcome.error.empty() && std::fclose(out.release()) != 0) outcome.error = WriteFailed("writing the patch");
     out.reset();
     if (outcome.error.empty() && !MoveOnto(tempPath, options.out)) {
         outcome.error = "output " + Quoted(options.out) + ": cannot move the finished patch into place";
     }
     if (!outcome.error.empty()) {
-        RemoveFile(tempPath);
+        DropTemporaryOutput(tempPath);
         return outcome;
     }
+    KeepTemporaryOutput();
     outcome.ok = true;
+    outcome.entries = plan.entries.size();
+    outcome.patchBytes = plan.fileSize;
     return outcome;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "io/seek_limit.h"
+#include "pack_stub.h"
 #include "package/package_format.h"
 
 // Written when the short index is asked for: any magic but PACKAGE_MAGIC
@@ -27,9 +28,11 @@ struct BuildOptions {
     std::string stub;
     std::string out;
     std::string baseList;  // empty: the list holds only the packed files
+    StubMachine stubMachine = StubMachine::I386;
     std::string listName = DEFAULT_LIST_NAME;
     bool shortIndex = false;
     bool progress = false;
+    bool planOnly = false;  // every check, nothing written
     std::vector<PackInput> inputs;
 };
 
@@ -37,11 +40,14 @@ struct BuildOutcome {
     bool ok = false;
     std::string error;  // one line naming the offending input
     std::vector<std::string> warnings;
+    size_t entries = 0;        // of the patch written, the list included
+    uint64_t patchBytes = 0;
 };
 
 // Writes the patch through a temporary file beside `out`; a refusal or
 // failure leaves neither the output nor the temporary file behind.
 BuildOutcome BuildPatch(const BuildOptions& options);
 
-// "FILE" or "FILE=INSTALL_PATH", split at the first "=".
+// "FILE" or "FILE=INSTALL_PATH", split at the first "=". A FILE that cannot be
+// read is reported with a hint about the "=" when the argument holds one.
 PackInput ParseInputArgument(const std::string& argument);

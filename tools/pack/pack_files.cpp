@@ -1,10 +1,13 @@
 #include "pack_files.h"
 
+#include "pack_read_ahead.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <new>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,6 +23,7 @@ namespace {
 
 constexpr int TEMP_NAME_ATTEMPTS = 100;
 constexpr uint64_t MEBIBYTE = 1u << 20;
+constexpr size_t PAGE_ALIGNMENT = 4096;
 
 #ifdef _WIN32
 std::wstring Wide(const std::string& utf8) {
@@ -49,6 +53,24 @@ int ProcessId() { return static_cast<int>(getpid()); }
 
 }  // namespace
 
+#ifdef _WIN32
+void AlignedFree::operator()(uint8_t* buffer) const { _aligned_free(buffer); }
+
+ChunkBuffer NewChunkBuffer() {
+    void* buffer = _aligned_malloc(PACK_CHUNK_SIZE, PAGE_ALIGNMENT);
+    if (!buffer) throw std::bad_alloc();
+    return ChunkBuffer(static_cast<uint8_t*>(buffer));
+}
+#else
+void AlignedFree::operator()(uint8_t* buffer) const { std::free(buffer); }
+
+ChunkBuffer NewChunkBuffer() {
+    void* buffer = nullptr;
+    if (posix_memalign(&buffer, PAGE_ALIGNMENT, PACK_CHUNK_SIZE) != 0) throw std::bad_alloc();
+    return ChunkBuffer(static_cast<uint8_t*>(buffer));
+}
+#endif
+
 File OpenForReading(const std::string& path) {
 #ifdef _WIN32
     return File(_wfopen(Wide(path).c_str(), L"rb"));
@@ -68,6 +90,33 @@ bool StatFile(const std::string& path, uint64_t& size, bool& regular) {
     regular = (status.st_mode & S_IFMT) == S_IFREG;
     size = static_cast<uint64_t>(status.st_size);
     return true;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!known) return false;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.number = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+    identity.device = static_cast<unsigned long long>(status.st_dev);
+    identity.number = static_cast<unsigned long long>(status.st_ino);
+    identity.folder = S_ISDIR(status.st_mode);
+#endif
+    return true;
+}
+
+bool FileIsFolder(const std::string& path) {
+    FileIdentity identity;
+    return IdentifyFile(path, identity) && identity.folder;
 }
 
 bool SeekTo(FILE* file, uint64_t position) {
@@ -117,17 +166,23 @@ void RemoveFile(const std::string& path) {
 }
 
 bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error) {
+    if (FileIsFolder(path)) {
+        error = path + ": is a folder";
+        return false;
+    }
     File file = OpenForReading(path);
     if (!file) {
         error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> buffer(PACK_CHUNK_SIZE);
     RunningChecksum state{};
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) Update(state, buffer.data(), got);
-    if (std::ferror(file.get())) {
-        error = path + ": read failed";
+    int readError = 0;
+    const auto feed = [&](const uint8_t* chunk, size_t size) {
+        Update(state, chunk, size);
+        return true;
+    };
+    if (ForEachChunk(file.get(), nullptr, feed, readError) != ChunkWalk::DONE) {
+        error = path + ": read failed: " + std::strerror(readError);
         return false;
     }
     StoreChecksum(state, checksum);

@@ -12,4 +12,7 @@ struct ImageLayout {
     uint32_t certificateSize = 0;
 };
 
+// A certificate table starts at a multiple of this after the padding before it.
+constexpr uint64_t CERTIFICATE_ALIGNMENT = 8;
+
 ImageLayout ReadImageLayout(const PackageReader& reader);

@@ -14,12 +14,24 @@ namespace {
 
 // A magic this close to the long layout's is probably that one, damaged.
 constexpr int NEAR_MAGIC_DIFFERENCES = 2;
-// A certificate table starts at a multiple of this after the padding before it.
-constexpr uint64_t CERTIFICATE_ALIGNMENT = 8;
+
+// The patch as the verdict reads it; the bytes read count as progress.
+struct PatchReading {
+    FILE* file;
+    Progress progress;
+};
 
 bool ReadFileAt(void* context, uint64_t position, void* buffer, uint32_t length) {
-    FILE* file = static_cast<FILE*>(context);
-    return SeekTo(file, position) && std::fread(buffer, 1, length, file) == length;
+    PatchReading* reading = static_cast<PatchReading*>(context);
+    if (!SeekTo(reading->file, position) || std::fread(buffer, 1, length, reading->file) != length) return false;
+    AdvanceProgress(reading->progress, length);
+    return true;
+}
+
+std::string Hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
 }
 
 std::string EntryLabel(const EntryVerdict& entry, size_t j) {
@@ -28,7 +40,7 @@ std::string EntryLabel(const EntryVerdict& entry, size_t j) {
 
 std::string FaultText(const PackageVerdict& verdict, const EntryVerdict& entry) {
     switch (entry.fault) {
-        case FAULT_OUT_OF_REACH: return "its data start beyond 0x7FFFFFFF, where the updater cannot seek";
+        case FAULT_OUT_OF_REACH: return "its data start beyond " + Hex32(SEEK_LIMIT) + ", where the updater cannot seek";
         case FAULT_INSTALL_NAME:
             return "install name \"" + DisplayName(entry.installName) + "\" " + InstallNameFaultText(entry.nameFault) +
                    (entry.sameNameAs >= 0 ? " (entry " + std::to_string(entry.sameNameAs) + ")" : "");
@@ -107,24 +119,29 @@ bool ZeroFilled(const PackageReader& reader, uint64_t from, uint64_t to) {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
+// The signature where a signing tool puts it: after the last entry's data
+// and their padding, and last in the file.
+bool SignatureInPlace(const Inspection& inspection) {
+    const ImageLayout& image = inspection.image;
+    return image.certificateOffset >= inspection.dataEnd &&
+           image.certificateOffset - inspection.dataEnd < CERTIFICATE_ALIGNMENT &&
+           image.certificateOffset + image.certificateSize == inspection.verdict.fileSize;
+}
+
 // Bytes after the last entry are fine only as a signature: padding to its
 // alignment, then the certificate table, which ends the file.
-void WarnAboutTail(const ImageLayout& image, uint64_t dataEnd, Inspection& inspection) {
+void WarnAboutTail(Inspection& inspection) {
     const uint64_t fileSize = inspection.verdict.fileSize;
-    if (dataEnd >= fileSize) return;
-    const uint64_t certificate = image.certificateOffset;
-    const bool signature = certificate >= dataEnd && certificate - dataEnd < CERTIFICATE_ALIGNMENT &&
-                           certificate + image.certificateSize == fileSize;
-    if (!signature) {
-        inspection.warnings.push_back(std::to_string(fileSize - dataEnd) +
-                                      " bytes after the last entry are no signature");
-    }
+    if (inspection.dataEnd >= fileSize || SignatureInPlace(inspection)) return;
+    inspection.warnings.push_back(std::to_string(fileSize - inspection.dataEnd) +
+                                  " bytes after the last entry are no signature");
 }
 
 void CollectWarnings(const PackageReader& reader, Inspection& inspection) {
     const PackageVerdict& verdict = inspection.verdict;
     std::vector<std::string>& warnings = inspection.warnings;
     const ImageLayout image = ReadImageLayout(reader);
+    inspection.image = image;
     if (!image.isProgram) {
         warnings.push_back("no Windows program stands before the package");
     } else if (image.imageEnd > PACKAGE_OFFSET || !ZeroFilled(reader, image.imageEnd, PACKAGE_OFFSET)) {
@@ -153,37 +170,15 @@ void CollectWarnings(const PackageReader& reader, Inspection& inspection) {
     }
     uint64_t uncovered = 0;
     const uint64_t dataEnd = DataEnd(verdict, uncovered);
+    inspection.dataEnd = dataEnd;
     if (uncovered > 0) warnings.push_back(std::to_string(uncovered) + " bytes of data belong to no entry");
-    WarnAboutTail(image, dataEnd, inspection);
-}
-
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
+    WarnAboutTail(inspection);
 }
 
 std::string JsonStrings(const std::vector<std::string>& texts) {
     std::string out = "[";
     for (size_t i = 0; i < texts.size(); ++i) out += (i ? ",\n    " : "\n    ") + JsonString(texts[i]);
     return out + "\n  ]";
-}
-
-std::string Hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
 }
 
 std::string MagicText(const PackageVerdict& verdict) {
@@ -224,7 +219,17 @@ void PrintJson(const Inspection& inspection, FILE* out) {
                      RecordPathTerminated(in.records[i]) ? "true" : "false",
                      JsonString(ChecksumHex(in.records[i].checksum)).c_str());
     }
-    std::fprintf(out, "\n  ]},\n  \"problems\": %s,\n  \"warnings\": %s,\n  \"result\": \"%s\",\n  \"accepted\": %s\n}\n",
+    std::fprintf(out, "\n  ]},\n  \"signature\": ");
+    if (IsSigned(inspection)) {
+        const ImageLayout& image = inspection.image;
+        std::fprintf(out, "{\"offset\": %llu, \"size\": %u, \"last\": %s, \"afterEntries\": %s}",
+                     static_cast<unsigned long long>(image.certificateOffset), image.certificateSize,
+                     image.certificateOffset + image.certificateSize == in.fileSize ? "true" : "false",
+                     image.certificateOffset >= inspection.dataEnd ? "true" : "false");
+    } else {
+        std::fprintf(out, "null");
+    }
+    std::fprintf(out, ",\n  \"problems\": %s,\n  \"warnings\": %s,\n  \"result\": \"%s\",\n  \"accepted\": %s\n}\n",
                  JsonStrings(inspection.problems).c_str(), JsonStrings(inspection.warnings).c_str(),
                  Hex32(in.result).c_str(), inspection.problems.empty() ? "true" : "false");
 }
@@ -272,6 +277,14 @@ void PrintText(const Inspection& inspection, FILE* out) {
                      RecordPathTerminated(in.records[i]) ? "" : "  (path without terminator: never matches)");
     }
     PrintChecks(in, out);
+    if (IsSigned(inspection)) {
+        std::fprintf(out, "signature  certificate table at 0x%08llX, %u bytes%s\n",
+                     static_cast<unsigned long long>(inspection.image.certificateOffset),
+                     inspection.image.certificateSize,
+                     SignatureInPlace(inspection) ? ", after the last entry and last in the file" : "");
+    } else if (inspection.image.isProgram) {
+        std::fprintf(out, "signature  none: Windows names the publisher \"Unknown publisher\"\n");
+    }
     for (const std::string& problem : inspection.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
     for (const std::string& warning : inspection.warnings) std::fprintf(out, "warning: %s\n", warning.c_str());
     std::fprintf(out, "%s\n", inspection.problems.empty() ? "accepted" : "REJECTED");
@@ -279,7 +292,7 @@ void PrintText(const Inspection& inspection, FILE* out) {
 
 }  // namespace
 
-bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error) {
+bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error, bool progress) {
     inspection = Inspection{};
     bool regular = false;
     uint64_t fileSize = 0;
@@ -289,10 +302,15 @@ bool InspectPatch(const std::string& path, Inspection& inspection, std::string& 
         return false;
     }
     PackageReader reader;
-    reader.context = file.get();
+    PatchReading reading{file.get(), Progress{}};
+    reading.progress.enabled = progress && StderrIsTerminal();
+    reading.progress.total = fileSize > PACKAGE_OFFSET ? fileSize - PACKAGE_OFFSET : fileSize;
+    reader.context = &reading;
     reader.fileSize = fileSize;
     reader.readAt = ReadFileAt;
     inspection.verdict = JudgePackage(reader, CP932_NAME_RULES);
+    EndProgress(reading.progress);
+    reading.progress.enabled = false;
     CollectProblems(inspection);
     CollectWarnings(reader, inspection);
     return true;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pack_image.h"
 #include "package/package_verdict.h"
 
 struct Inspection {
@@ -14,9 +15,16 @@ struct Inspection {
     // before installing anything; empty: it takes the patch.
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
+
+    ImageLayout image;     // the program before the package, and a signature's place
+    uint64_t dataEnd = 0;  // where the last entry's data end
 };
 
+// A certificate table stands in the program's headers.
+inline bool IsSigned(const Inspection& inspection) { return inspection.image.certificateSize > 0; }
+
 // False only when the file cannot be opened or measured.
-bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error);
+// With `progress`, the bytes read are shown on a terminal.
+bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error, bool progress = false);
 
 void PrintInspection(const Inspection& inspection, bool json, FILE* out);

@@ -19,7 +19,7 @@ HashValueRecord MakeRecord(const std::string& sjisPath) {
 }
 
 bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<HashValueRecord>& records,
-               std::string& why) {
+               size_t& trailing, std::string& why) {
     records.clear();
     if (bytes.size() < sizeof header) {
         why = "is shorter than a list header";
@@ -31,11 +31,12 @@ bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<Has
         return false;
     }
     const uint64_t expected = sizeof header + uint64_t{header.count} * sizeof(HashValueRecord);
-    if (bytes.size() != expected) {
+    if (bytes.size() < expected) {
         why = "holds " + std::to_string(bytes.size()) + " bytes where its " + std::to_string(header.count) +
               " records need " + std::to_string(expected);
         return false;
     }
+    trailing = static_cast<size_t>(bytes.size() - expected);
     records.resize(header.count);
     if (header.count) std::memcpy(records.data(), bytes.data() + sizeof header, header.count * sizeof(HashValueRecord));
     return true;

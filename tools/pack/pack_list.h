@@ -15,10 +15,11 @@ std::string RecordPath(const HashValueRecord& record);
 // A record holding `sjisPath` (at most 55 bytes) and a zero checksum.
 HashValueRecord MakeRecord(const std::string& sjisPath);
 
-// Parses a whole list file: magic, then exactly `count` records. False, with
-// the reason in `why`, for anything else.
+// Parses a whole list file: magic, then `count` records; bytes after the last
+// record are counted in `trailing` (the updater's rewrite drops them). False,
+// with the reason in `why`, when the header or the records are not all there.
 bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<HashValueRecord>& records,
-               std::string& why);
+               size_t& trailing, std::string& why);
 
 ByteVector ListBytes(uint32_t reserved, const std::vector<HashValueRecord>& records);
 

@@ -34,7 +34,8 @@ bool StoredInstallPath(const std::string& utf8, std::string& sjis, std::string& 
     for (size_t i = 0; i < components.size(); ++i) {
         std::string stored;
         if (!Utf8ToCp932(components[i], stored)) {
-            why = "has no Shift-JIS form";
+            const std::string lookAlikes = ShiftJisLookAlikes(components[i]);
+            why = "has no Shift-JIS form" + (lookAlikes.empty() ? "" : ": " + lookAlikes);
             return false;
         }
         sjis += i == 0 ? stored : "\\" + stored;

@@ -156,6 +156,29 @@ std::string DisplayName(const std::string& sjis) {
     return shown;
 }
 
+std::string ShiftJisLookAlikes(const std::string& utf8) {
+    // Characters that other Japanese code pages map where code page 932 has these.
+    struct LookAlike {
+        const char* given;
+        const char* givenCode;
+        const char* instead;
+        const char* insteadCode;
+    };
+    static const LookAlike LOOK_ALIKES[] = {
+        {u8"\u301C", "U+301C", u8"\uFF5E", "U+FF5E"}, {u8"\u2212", "U+2212", u8"\uFF0D", "U+FF0D"},
+        {u8"\u2016", "U+2016", u8"\u2225", "U+2225"}, {u8"\u2014", "U+2014", u8"\u2015", "U+2015"},
+        {u8"\u00A2", "U+00A2", u8"\uFFE0", "U+FFE0"}, {u8"\u00A3", "U+00A3", u8"\uFFE1", "U+FFE1"},
+        {u8"\u00AC", "U+00AC", u8"\uFFE2", "U+FFE2"},
+    };
+    std::string phrase;
+    for (const LookAlike& c : LOOK_ALIKES) {
+        if (utf8.find(c.given) == std::string::npos) continue;
+        phrase += std::string(phrase.empty() ? "" : "; ") + "write \"" + c.instead + "\" (" + c.insteadCode +
+                  ") for \"" + c.given + "\" (" + c.givenCode + ")";
+    }
+    return phrase;
+}
+
 bool Cp932CodePoints(const std::string& sjis, std::u32string& codePoints) {
     return CodePointsOf(sjis, codePoints);
 }
@@ -192,3 +215,20 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize) {
 }
 
 const NameRules CP932_NAME_RULES = {IsCp932LeadByte, Cp932LoweredCopy};
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}

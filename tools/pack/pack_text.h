@@ -11,6 +11,11 @@
 // Shift-JIS form (best-fit and one-way mappings such as the yen sign count as none).
 bool Utf8ToCp932(const std::string& utf8, std::string& sjis);
 
+// For text that Utf8ToCp932 refused: the characters in it that only look like
+// Shift-JIS ones, each with the one to write instead ("〜" U+301C: "～" U+FF5E),
+// as a phrase for a message; empty when it holds none of them.
+std::string ShiftJisLookAlikes(const std::string& utf8);
+
 // Strict code page 932 to UTF-8: false on bytes that are not Shift-JIS.
 bool Cp932ToUtf8(const std::string& sjis, std::string& utf8);
 
@@ -33,3 +38,6 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize);
 
 // The updater's rules for names, as they hold under code page 932.
 extern const NameRules CP932_NAME_RULES;
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& utf8);

@@ -3,6 +3,7 @@
 // message boxes and progress dialog, records what they show and answers them.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/window_names.h"
 #include "ui/resource_ids.h"
 
 namespace e2e {
@@ -53,17 +55,8 @@ struct RunRecord {
     }
 };
 
-inline std::string WindowText(HWND window) {
-    char text[1024] = "";
-    if (window) GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-inline std::string ClassOf(HWND window) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
+using testing_support::ClassOf;
+using testing_support::WindowText;
 
 // The icon of a box, as pixels read back from the screen: icons of other
 // processes cannot be inspected by handle.
@@ -104,15 +97,17 @@ inline HWND IconControlOf(HWND box) {
     return nullptr;
 }
 
-// The icon's pixels once painting has settled: two equal reads in a row.
+// The icon's pixels once painting has reached the screen: two equal reads in a
+// row that are not the bare control of one colour; empty when that never happens.
 inline std::vector<COLORREF> SettledIconPixels(HWND box) {
     HWND icon = IconControlOf(box);
     if (!icon) return {};
     std::vector<COLORREF> last;
-    for (int attempt = 0; attempt < 50; ++attempt) {
+    for (int attempt = 0; attempt < 250; ++attempt) {
         Sleep(20);
         std::vector<COLORREF> now = ScreenPixels(icon);
-        if (!now.empty() && now == last) return now;
+        const bool drawn = !now.empty() && std::count(now.begin(), now.end(), now[0]) != std::ptrdiff_t(now.size());
+        if (drawn && now == last) return now;
         last = now;
     }
     return {};
@@ -142,13 +137,25 @@ inline const std::vector<std::vector<COLORREF>>& ReferenceIcons() {
     return references;
 }
 
+// How long a box's icon may take to reach the screen before it counts as unknown.
+constexpr DWORD ICON_LIMIT_MS = 5000;
+
+// The icon a box shows: its pixels read from the screen until they are one of the
+// standard icons. Painting and its way to the screen happen in the other process
+// at their own pace, so a read may still show the bare control; only a bound
+// ends the wait, with 0 for an icon that never matched.
 inline UINT IdentifyIcon(HWND box) {
-    const std::vector<COLORREF> pixels = SettledIconPixels(box);
-    if (pixels.empty()) return 0;
+    HWND icon = IconControlOf(box);
+    if (!icon) return 0;
     const std::vector<std::vector<COLORREF>>& references = ReferenceIcons();
-    for (size_t i = 0; i < references.size(); ++i) {
-        if (references[i] == pixels) return STANDARD_ICONS[i];
-    }
+    const DWORD start = GetTickCount();
+    do {
+        const std::vector<COLORREF> pixels = ScreenPixels(icon);
+        for (size_t i = 0; i < references.size(); ++i) {
+            if (!pixels.empty() && references[i] == pixels) return STANDARD_ICONS[i];
+        }
+        Sleep(10);
+    } while (IsWindow(box) && GetTickCount() - start < ICON_LIMIT_MS);
     return 0;
 }
 
@@ -203,6 +210,13 @@ inline BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     return TRUE;
 }
 
+// The visible dialog-class windows of a process: its message boxes and its progress dialog.
+inline std::vector<HWND> VisibleDialogsOf(DWORD processId) {
+    WindowSearch search{processId, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 using Responder = std::function<Reply(const SeenWindow&)>;
 
 // Starts `program`, answers each of its visible dialogs once as `respond` says,
@@ -222,9 +236,7 @@ inline RunRecord RunProgram(const std::string& program, const Responder& respond
     const DWORD start = GetTickCount();
     for (;;) {
         const bool ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
-        WindowSearch search{process.dwProcessId, {}};
-        if (!ended) EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
-        for (HWND window : search.found) {
+        for (HWND window : ended ? std::vector<HWND>() : VisibleDialogsOf(process.dwProcessId)) {
             if (answered.count(window)) continue;
             const SeenWindow seen = Describe(window);
             record.windows.push_back(seen);

@@ -1,0 +1,167 @@
+// The packer's preview of a run against the real update run: a seeded series
+// of game folders and patches, successes and every failure the folder or the
+// package can cause, each previewed and then run. The prediction must give
+// the run's result and the folder as the run leaves it. Rerun with the
+// SUNDRIFT_SEED printed on failure.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "install/update_run.h"
+#include "pack_preview.h"
+#include "support/folder_snapshot.h"
+#include "support/package_builder.h"
+#include "support/win_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr uint32_t DEFAULT_SEED = 0x70E71E;
+constexpr int CASES = 48;
+
+// What a case sets up to go wrong; every kind comes round in turn.
+enum Twist {
+    TWIST_NONE,
+    TWIST_MISSING_FOLDER,      // an entry goes into a folder the game lacks
+    TWIST_NO_UNINSTALL_LIST,   // "uninst.lst" is missing
+    TWIST_BAD_UNINSTALL_LIST,  // "uninst.lst" holds a NUL inside its text
+    TWIST_TARGET_IS_FOLDER,    // a folder stands at an install name
+    TWIST_TEMPORARY_BLOCKED,   // a folder stands at an entry's ".tmp" name
+    TWIST_CHECKSUM,            // an entry's data differ from its record
+    TWIST_TRUNCATED,           // the patch ends inside the last entry
+    TWIST_TOO_MANY,            // the header counts 33 entries
+    TWIST_NO_LIST,             // the package carries no list: all unverified
+    TWIST_NAME_REFUSED,        // an entry is installed as a ".tmp" name
+    TWIST_COUNT
+};
+
+struct Case {
+    std::vector<TestEntry> entries;  // as packed, the list first unless TWIST_NO_LIST
+    Bytes patch;
+};
+
+std::string Describe(uint32_t seed, int index, Twist twist) {
+    return "case " + std::to_string(index) + " (twist " + std::to_string(twist) + ", SUNDRIFT_SEED=" +
+           std::to_string(seed) + ")";
+}
+
+uint32_t Seed() {
+    const char* text = std::getenv("SUNDRIFT_SEED");
+    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 0)) : DEFAULT_SEED;
+}
+
+// The installed game: a few archives, a folder, the list with a record of a
+// file that is gone, and the uninstaller's list.
+void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std::vector<TestRecord>& records) {
+    CreateDirectoryA(game.c_str(), nullptr);
+    CreateDirectoryA((game + "\\bgm").c_str(), nullptr);
+    for (const char* name : {"data1.arc", "data2.arc", "bgm\\op.ogg"}) {
+        const Bytes data = GeneratedBytes(100 + random() % 3000, random());
+        WriteWholeFile(game + "\\" + name, data);
+        records.push_back({name, ChecksumOf(data)});
+    }
+    records.push_back({"gone.arc", Bytes(8, 0x11)});
+    WriteWholeFile(game + "\\KVX.hvl", HashValueListBytes(records));
+    std::string uninstall = "KVX.hvl\ndata1.arc\ndata2.arc\nbgm\\op.ogg\n";
+    if (twist == TWIST_BAD_UNINSTALL_LIST) uninstall.insert(4, 1, '\0');
+    if (twist != TWIST_NO_UNINSTALL_LIST) WriteWholeFile(game + "\\uninst.lst", BytesOf(uninstall + '\0'));
+    if (twist == TWIST_TARGET_IS_FOLDER) CreateDirectoryA((game + "\\new.arc").c_str(), nullptr);
+    if (twist == TWIST_TEMPORARY_BLOCKED) CreateDirectoryA((game + "\\data2.arc.tmp").c_str(), nullptr);
+}
+
+// A patch of two to four files over that game, with its list based on the game's.
+Case MakePatch(Twist twist, std::mt19937& random, std::vector<TestRecord> records) {
+    std::vector<std::string> paths = {"data1.arc", "new.arc", "data2.arc", "bgm\\ed.ogg"};
+    if (twist == TWIST_MISSING_FOLDER) paths[3] = "movie\\op.mpg";
+    if (twist == TWIST_NAME_REFUSED) paths[1] = "notes.tmp";
+    const size_t files = twist == TWIST_TARGET_IS_FOLDER || twist == TWIST_TEMPORARY_BLOCKED ? 4 : 2 + random() % 3;
+    Case made;
+    for (size_t i = 0; i < files; ++i) {
+        const std::string& path = paths[i];
+        const Bytes data = GeneratedBytes(random() % 5000, random());
+        made.entries.push_back({path.substr(path.find_last_of('\\') + 1), data});
+        Bytes checksum = ChecksumOf(data);
+        if (twist == TWIST_CHECKSUM && i == files - 1) checksum[0] ^= 1;
+        bool listed = false;
+        for (TestRecord& record : records) {
+            if (record.path == path) record.checksum = checksum, listed = true;
+        }
+        if (!listed) records.push_back({path, checksum});
+    }
+    if (twist != TWIST_NO_LIST) made.entries.insert(made.entries.begin(), {"KVX.hvl", HashValueListBytes(records)});
+    made.patch = PatchBytes(PackageBytes(made.entries, true, twist == TWIST_TOO_MANY ? 33 : UINT32_MAX));
+    if (twist == TWIST_TRUNCATED) made.patch.resize(made.patch.size() - 1 - random() % 3);
+    return made;
+}
+
+std::map<std::string, Bytes> Contents(const FolderSnapshot& snapshot) {
+    std::map<std::string, Bytes> contents;
+    for (const auto& item : snapshot) contents[item.first] = item.second.bytes;
+    return contents;
+}
+
+// The folder as the preview says the run leaves it.
+std::map<std::string, Bytes> Predicted(const FolderSnapshot& before, const Case& made, const Preview& preview) {
+    std::map<std::string, Bytes> expected = Contents(before);
+    for (size_t j = 0; j < preview.entries.size(); ++j) {
+        if (preview.entries[j].installed) expected[SnapshotKey(preview.entries[j].installName)] = made.entries[j].data;
+    }
+    if (preview.listRewritten) expected[SnapshotKey("KVX.hvl")] = preview.listAfter;
+    if (preview.uninstallRewritten) expected[SnapshotKey("uninst.lst")] = preview.uninstallAfter;
+    return expected;
+}
+
+// The names whose content differs, for the failure message.
+std::string Differences(const std::map<std::string, Bytes>& actual, const std::map<std::string, Bytes>& expected) {
+    std::string text;
+    for (const auto& item : expected) {
+        const auto found = actual.find(item.first);
+        if (found == actual.end() || found->second != item.second) text += " " + item.first;
+    }
+    for (const auto& item : actual) {
+        if (!expected.count(item.first)) text += " unexpected:" + item.first;
+    }
+    return text;
+}
+
+TEST(PackPreview, PredictsTheRunsResultAndTheFolderItLeaves) {
+    const uint32_t seed = Seed();
+    std::mt19937 random(seed);
+    std::set<UpdateResult> seen;
+    for (int index = 0; index < CASES; ++index) {
+        const Twist twist = static_cast<Twist>(index % TWIST_COUNT);
+        TempFolder root("preview");
+        const std::string game = root / "game", patch = root / "patch.exe";
+        std::vector<TestRecord> records;
+        InstallGame(game, twist, random, records);
+        const Case made = MakePatch(twist, random, records);
+        ASSERT_TRUE(WriteWholeFile(patch, made.patch));
+        const FolderSnapshot before = TakeFolderSnapshot(game);
+
+        Preview preview;
+        std::string error;
+        ASSERT_TRUE(PreviewPatch(patch, game, preview, error)) << error;
+        const UpdateResult result = UpdateRunFromPackage(patch.c_str(), game.c_str());
+        seen.insert(result);
+
+        const std::string what = Describe(seed, index, twist);
+        EXPECT_EQ(preview.result, result) << what << ": " << preview.failure;
+        EXPECT_EQ(PreviewExitCode(preview), result) << what;
+        const std::map<std::string, Bytes> after = Contents(TakeFolderSnapshot(game)),
+                                           predicted = Predicted(before, made, preview);
+        EXPECT_TRUE(after == predicted) << what << ", differing:" << Differences(after, predicted);
+    }
+    const std::set<UpdateResult> every = {UPDATE_OK, UPDATE_E_CORRUPT, UPDATE_E_TOO_MANY_ENTRIES, UPDATE_E_IO,
+                                          UPDATE_E_UNINSTALL_LIST};
+    EXPECT_EQ(seen, every) << "the series must reach every result";
+}
+
+}  // namespace

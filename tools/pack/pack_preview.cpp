@@ -1,0 +1,392 @@
+#include "pack_preview.h"
+
+#include <cstring>
+#include <memory>
+
+#include "entry/outcome_text.h"
+#include "install/list_size.h"
+#include "install/record_probe.h"
+#include "install/uninstall_list.h"
+#include "install/uninstall_text.h"
+#include "pack_files.h"
+#include "pack_inspect.h"
+#include "pack_list.h"
+#include "pack_text.h"
+#include "pack_tree.h"
+#include "package/install_names.h"
+#include "package/multibyte_walk.h"
+#include "package/package_format.h"
+
+namespace {
+
+// The updater builds every path into a buffer of this many bytes.
+constexpr size_t UPDATER_PATH_SIZE = 260;
+constexpr char TEMPORARY_SUFFIX[] = ".tmp";
+
+using Bytes = std::vector<uint8_t>;
+
+struct Run {
+    std::string gameDir;
+    Inspection inspection;
+    File patch;
+    Preview& preview;
+};
+
+std::string Shown(const std::string& sjis) { return "\"" + DisplayName(sjis) + "\""; }
+
+// What stands at a Shift-JIS path inside the game folder.
+Found Look(const Run& run, const std::string& sjis, std::string* hostPath = nullptr) {
+    std::string utf8, host;
+    if (!Cp932ToUtf8(sjis, utf8)) return Found::NOTHING;
+    const Found found = FindInFolder(run.gameDir, utf8, host);
+    if (hostPath) *hostPath = host;
+    return found;
+}
+
+// Whether "<folder>\<name><suffix>" fits the updater's path buffer. The
+// folder's length is known only where the folder is named as Windows names it.
+bool PathFits(const Run& run, const std::string& name, size_t suffix) {
+#ifdef _WIN32
+    std::string folder;
+    const size_t length = Utf8ToCp932(run.gameDir, folder) ? folder.size() : run.gameDir.size();
+    return length + 1 + name.size() + suffix < UPDATER_PATH_SIZE;
+#else
+    (void)run;
+    (void)name;
+    (void)suffix;
+    return true;
+#endif
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return SameInstallName(a.c_str(), b.c_str(), CP932_NAME_RULES);
+}
+
+// The folders on the way to `name`, outermost first ("sub", "sub\deeper").
+std::vector<std::string> FoldersOf(const std::string& name) {
+    std::vector<std::string> folders;
+    for (const char* p = name.c_str(); *p != '\0'; p = NextCharacter(p, IsCp932LeadByte)) {
+        if (IsPathSeparator(*p)) folders.push_back(name.substr(0, static_cast<size_t>(p - name.c_str())));
+    }
+    return folders;
+}
+
+void Fail(Run& run, UpdateResult result, int entry, const std::string& why) {
+    run.preview.result = result;
+    run.preview.failedEntry = entry;
+    run.preview.failure = entry >= 0 ? "entry " + std::to_string(entry) + " " +
+                                           Shown(run.preview.entries[entry].installName) + ": " + why
+                                     : why;
+}
+
+// The header and index, as the run loads them before anything else.
+bool IndexAccepted(Run& run) {
+    const PackageVerdict& verdict = run.inspection.verdict;
+    const PackageFault fault = verdict.fault;
+    if (fault != FAULT_FILE_TOO_SHORT && fault != FAULT_TOO_MANY_ENTRIES && fault != FAULT_INDEX_SHORT &&
+        fault != FAULT_NAME_UNTERMINATED) {
+        return true;
+    }
+    const std::vector<std::string>& problems = run.inspection.problems;
+    Fail(run, verdict.result, -1, problems.empty() ? "the index cannot be read" : problems[0]);
+    return false;
+}
+
+// Where the run creates the entry's temporary file: the folders on the way
+// must exist, since the run creates none, and nothing may block the name.
+std::string TemporaryFileProblem(const Run& run, const std::string& name) {
+    for (const std::string& folder : FoldersOf(name)) {
+        const Found found = Look(run, folder);
+        if (found == Found::NOTHING) {
+            return "the folder " + Shown(folder) + " does not exist in the game folder, and the updater creates no folders";
+        }
+        if (found != Found::FOLDER) return Shown(folder) + " in the game folder is not a folder";
+    }
+    if (!PathFits(run, name, sizeof TEMPORARY_SUFFIX - 1)) return "its path in the game folder is too long";
+    const Found temporary = Look(run, name + TEMPORARY_SUFFIX);
+    if (temporary == Found::FOLDER || temporary == Found::OTHER) {
+        return Shown(name + TEMPORARY_SUFFIX) + ", where its temporary file goes, is not a file";
+    }
+    return "";
+}
+
+// The package's reason to stop at an entry before its temporary file is made.
+std::string FaultBeforeCopy(const EntryVerdict& entry) {
+    if (entry.fault == FAULT_OUT_OF_REACH) return "its data start beyond what the updater can seek to";
+    if (entry.fault != FAULT_INSTALL_NAME) return "";
+    std::string why = std::string("its install name ") + InstallNameFaultText(entry.nameFault);
+    if (entry.sameNameAs >= 0) why += " (entry " + std::to_string(entry.sameNameAs) + ")";
+    return why;
+}
+
+// The package's reason to stop once the entry's data are copied.
+std::string FaultAfterCopy(const PackageVerdict& verdict, const EntryVerdict& entry) {
+    if (entry.fault == FAULT_DATA_SHORT) return "its data run past the end of the patch";
+    if (entry.fault != FAULT_CHECKSUM) return "";
+    return "its checksum " + ChecksumHex(entry.checksum) + " differs from its record's " +
+           ChecksumHex(verdict.records[entry.record].checksum);
+}
+
+// The extraction pass: every entry copied and verified, or the first failure.
+bool Extract(Run& run) {
+    const PackageVerdict& verdict = run.inspection.verdict;
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        const EntryVerdict& entry = verdict.entries[j];
+        PreviewEntry& shown = run.preview.entries[j];
+        shown.reached = true;
+        const int at = static_cast<int>(j);
+        const std::string nameProblem = FaultBeforeCopy(entry);
+        if (!nameProblem.empty()) {
+            Fail(run, UPDATE_E_CORRUPT, at, nameProblem);
+            return false;
+        }
+        const std::string folderProblem = TemporaryFileProblem(run, shown.installName);
+        if (!folderProblem.empty()) {
+            Fail(run, UPDATE_E_IO, at, folderProblem);
+            return false;
+        }
+        const std::string dataProblem = FaultAfterCopy(verdict, entry);
+        if (!dataProblem.empty()) {
+            Fail(run, UPDATE_E_CORRUPT, at, dataProblem);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The commit's renames, in index order; one onto a folder fails and ends it.
+bool Commit(Run& run) {
+    for (size_t j = 0; j < run.preview.entries.size(); ++j) {
+        PreviewEntry& entry = run.preview.entries[j];
+        const Found target = Look(run, entry.installName);
+        if (target == Found::FOLDER || target == Found::OTHER) {
+            Fail(run, UPDATE_E_IO, static_cast<int>(j), "a folder stands at its name, and a file cannot replace it");
+            return false;
+        }
+        entry.installed = true;
+    }
+    run.preview.committed = true;
+    return true;
+}
+
+bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
+    if (entry.size > LARGEST_LIST_SIZE || !SeekTo(run.patch.get(), entry.position)) return false;
+    bytes.resize(entry.size);
+    return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), run.patch.get()) == bytes.size();
+}
+
+// A list file as the run reads it after the renames: the installed entry of
+// that name, else the game folder's own file. False when it is missing, no
+// plain file, or larger than the run reads.
+bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
+    for (size_t j = 0; j < run.preview.entries.size(); ++j) {
+        if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
+    }
+    std::string host;
+    uint64_t size = 0;
+    bool regular = false;
+    if (Look(run, name, &host) != Found::FILE || !StatFile(host, size, regular) || size > LARGEST_LIST_SIZE) {
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(size));
+    File file = OpenForReading(host);
+    return file && (bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size());
+}
+
+bool PresentAfterRenames(const Run& run, const HashValueRecord& record) {
+    const std::string path = RecordPath(record);
+    if (!RecordIsProbed(record, IsCp932LeadByte) || !PathFits(run, path, 0)) return true;  // never missing
+    for (const PreviewEntry& entry : run.preview.entries) {
+        if (SameName(entry.installName, path)) return true;
+    }
+    return Look(run, path) != Found::NOTHING;
+}
+
+// The installed list pruned to the records whose files exist after the renames.
+void Prune(Run& run) {
+    Preview& preview = run.preview;
+    Bytes bytes;
+    HashValueHeader header;
+    if (!ListAfterRenames(run, INSTALLED_LIST_NAME, bytes) || bytes.size() < sizeof header) {
+        preview.listNote = "no readable " + std::string(INSTALLED_LIST_NAME) + " after the renames: left as it is";
+        return;
+    }
+    std::memcpy(&header, bytes.data(), sizeof header);
+    if (uint64_t{header.count} * sizeof(HashValueRecord) > bytes.size() - sizeof header) {
+        preview.listNote = "its header counts more records than it holds: left as it is";
+        return;
+    }
+    std::vector<HashValueRecord> kept;
+    for (uint32_t i = 0; i < header.count; ++i) {
+        HashValueRecord record;
+        std::memcpy(&record, bytes.data() + sizeof header + i * sizeof record, sizeof record);
+        const bool present = PresentAfterRenames(run, record);
+        (present ? preview.keptRecords : preview.droppedRecords).push_back(RecordPath(record));
+        if (present) kept.push_back(record);
+    }
+    header.count = static_cast<uint32_t>(kept.size());
+    const uint8_t* headerBytes = reinterpret_cast<const uint8_t*>(&header);
+    preview.listAfter.assign(headerBytes, headerBytes + sizeof header);
+    const uint8_t* keptBytes = reinterpret_cast<const uint8_t*>(kept.data());
+    preview.listAfter.insert(preview.listAfter.end(), keptBytes, keptBytes + kept.size() * sizeof(HashValueRecord));
+    preview.listRewritten = true;
+}
+
+// The uninstaller's list extended by the names just installed; its outcome is the run's.
+void ExtendUninstallList(Run& run) {
+    Preview& preview = run.preview;
+    Bytes bytes;
+    if (!ListAfterRenames(run, UNINSTALL_LIST_NAME, bytes)) {
+        preview.uninstallNote = std::string("no readable ") + UNINSTALL_LIST_NAME + " in the game folder";
+        Fail(run, UPDATE_E_UNINSTALL_LIST, -1, preview.uninstallNote + ": every file is replaced all the same");
+        return;
+    }
+    std::unique_ptr<char[]> buffer(new char[UNINSTALL_LIST_BUFFER_SIZE]);
+    if (!bytes.empty()) std::memcpy(buffer.get(), bytes.data(), bytes.size());
+    uint32_t length = 0;
+    std::vector<const char*> names;
+    for (const PreviewEntry& entry : preview.entries) names.push_back(entry.installName.c_str());
+    names.push_back(nullptr);
+    const bool readable = UninstallTextLength(buffer.get(), static_cast<uint32_t>(bytes.size()), length);
+    if (readable) buffer[length] = '\0';
+    const uint32_t before = length;
+    if (!readable || !AppendMissingNames(buffer.get(), length, names.data())) {
+        preview.uninstallNote = std::string(UNINSTALL_LIST_NAME) +
+                                (readable ? " would outgrow what the updater handles" : " is not in the list format");
+        Fail(run, UPDATE_E_UNINSTALL_LIST, -1, preview.uninstallNote + ": every file is replaced all the same");
+        return;
+    }
+    for (uint32_t start = before, i = before; i < length; ++i) {
+        if (buffer[i] != '\n') continue;
+        preview.appendedLines.emplace_back(buffer.get() + start, i - start);
+        start = i + 1;
+    }
+    preview.uninstallAfter.assign(buffer.get(), buffer.get() + length + 1);
+    preview.uninstallRewritten = true;
+    preview.result = UPDATE_OK;
+}
+
+void Simulate(Run& run) {
+    if (!IndexAccepted(run)) return;
+    for (const EntryVerdict& entry : run.inspection.verdict.entries) {
+        PreviewEntry shown;
+        shown.storedName = entry.storedName;
+        shown.record = entry.record;
+        shown.installName = entry.installName;
+        run.preview.entries.push_back(shown);
+    }
+    for (PreviewEntry& entry : run.preview.entries) entry.replaces = Look(run, entry.installName) == Found::FILE;
+    if (!Extract(run) || !Commit(run)) return;
+    Prune(run);
+    ExtendUninstallList(run);
+}
+
+}  // namespace
+
+bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview& preview, std::string& error,
+                  bool progress) {
+    preview = Preview{};
+    if (FindInFolder(gameDir, "", error) != Found::FOLDER) {
+        error = "\"" + gameDir + "\" is not a folder";
+        return false;
+    }
+    Run run{gameDir, Inspection{}, OpenForReading(patch), preview};
+    if (!InspectPatch(patch, run.inspection, error, progress)) return false;
+    Simulate(run);
+    return true;
+}
+
+uint32_t PreviewExitCode(const Preview& preview) { return preview.result; }
+
+namespace {
+
+// The player's texts are compiled in the build's execution character set.
+std::string PlayerText(const char* text) {
+#ifdef _WIN32
+    return DisplayName(text);
+#else
+    return text;
+#endif
+}
+
+const char* ResultName(UpdateResult result) {
+    switch (result) {
+        case UPDATE_OK: return "UPDATE_OK";
+        case UPDATE_E_CORRUPT: return "UPDATE_E_CORRUPT";
+        case UPDATE_E_TOO_MANY_ENTRIES: return "UPDATE_E_TOO_MANY_ENTRIES";
+        case UPDATE_E_IO: return "UPDATE_E_IO";
+        case UPDATE_E_UNINSTALL_LIST: return "UPDATE_E_UNINSTALL_LIST";
+        default: return "UPDATE_E_UNKNOWN";
+    }
+}
+
+std::string EntryFate(const PreviewEntry& entry) {
+    if (!entry.reached) return "not reached";
+    std::string fate = entry.replaces ? "replaces" : "adds";
+    fate += entry.record >= 0 ? ", verified by record " + std::to_string(entry.record) : ", unverified";
+    return fate + (entry.installed ? ", installed" : ", not installed");
+}
+
+std::string JsonNames(const std::vector<std::string>& sjisNames) {
+    std::string out = "[";
+    for (size_t i = 0; i < sjisNames.size(); ++i) out += (i ? ", " : "") + JsonString(DisplayName(sjisNames[i]));
+    return out + "]";
+}
+
+void PrintJson(const Preview& p, FILE* out) {
+    const char* text = OutcomeText(p.result);
+    std::fprintf(out, "{\n  \"result\": \"%s\",\n  \"exitCode\": %u,\n  \"message\": %s,\n  \"failedEntry\": %d,\n"
+                      "  \"failure\": %s,\n  \"entries\": [",
+                 ResultName(p.result), PreviewExitCode(p), text ? JsonString(PlayerText(text)).c_str() : "null",
+                 p.failedEntry, JsonString(p.failure).c_str());
+    for (size_t j = 0; j < p.entries.size(); ++j) {
+        const PreviewEntry& e = p.entries[j];
+        std::fprintf(out, "%s\n    {\"name\": %s, \"installName\": %s, \"replaces\": %s, \"verified\": %s, "
+                          "\"record\": %d, \"reached\": %s, \"installed\": %s}",
+                     j ? "," : "", JsonString(DisplayName(e.storedName)).c_str(),
+                     JsonString(DisplayName(e.installName)).c_str(), e.replaces ? "true" : "false",
+                     e.record >= 0 ? "true" : "false", e.record, e.reached ? "true" : "false",
+                     e.installed ? "true" : "false");
+    }
+    std::fprintf(out, "\n  ],\n  \"list\": {\"rewritten\": %s, \"note\": %s, \"kept\": %s, \"dropped\": %s},\n",
+                 p.listRewritten ? "true" : "false", JsonString(p.listNote).c_str(), JsonNames(p.keptRecords).c_str(),
+                 JsonNames(p.droppedRecords).c_str());
+    std::fprintf(out, "  \"uninstallList\": {\"rewritten\": %s, \"note\": %s, \"appended\": %s}\n}\n",
+                 p.uninstallRewritten ? "true" : "false", JsonString(p.uninstallNote).c_str(),
+                 JsonNames(p.appendedLines).c_str());
+}
+
+void PrintText(const Preview& p, FILE* out) {
+    for (size_t j = 0; j < p.entries.size(); ++j) {
+        const PreviewEntry& e = p.entries[j];
+        std::fprintf(out, "entry %2zu   %-32s %s\n", j, DisplayName(e.installName).c_str(), EntryFate(e).c_str());
+    }
+    if (p.listRewritten) {
+        std::fprintf(out, "list       %s rewritten: %zu records kept, %zu dropped\n", INSTALLED_LIST_NAME,
+                     p.keptRecords.size(), p.droppedRecords.size());
+        for (const std::string& path : p.droppedRecords) std::fprintf(out, "dropped    %s\n", DisplayName(path).c_str());
+    } else if (p.committed) {
+        std::fprintf(out, "list       %s\n", p.listNote.c_str());
+    }
+    for (const std::string& line : p.appendedLines) {
+        std::fprintf(out, "uninst.lst appends \"%s\"\n", DisplayName(line).c_str());
+    }
+    if (p.uninstallRewritten && p.appendedLines.empty()) std::fprintf(out, "uninst.lst appends nothing\n");
+    std::fprintf(out, "result     %s (exit code 0x%08X)%s%s\n", ResultName(p.result), PreviewExitCode(p),
+                 p.failure.empty() ? "" : ": ", p.failure.c_str());
+    const char* text = OutcomeText(p.result);
+    if (text) {
+        std::fprintf(out, "message    %s (%s)\n", PlayerText(text).c_str(),
+                     OutcomeIsWarning(p.result) ? "warning" : "information");
+    }
+}
+
+}  // namespace
+
+void PrintPreview(const Preview& preview, bool json, FILE* out) {
+    if (json) {
+        PrintJson(preview, out);
+    } else {
+        PrintText(preview, out);
+    }
+}

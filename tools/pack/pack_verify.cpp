@@ -1,0 +1,172 @@
+#include "pack_verify.h"
+
+#include <cstring>
+
+#include "pack_files.h"
+#include "pack_list.h"
+#include "pack_text.h"
+#include "pack_tree.h"
+#include "package/record_lookup.h"
+#include "package/running_checksum.h"
+
+namespace {
+
+// Reads the installed list as the updater does: the header, then as many
+// records as it counts; bytes after them are ignored.
+bool ReadInstalledList(const std::string& path, std::vector<HashValueRecord>& records, std::string& error) {
+    File file = OpenForReading(path);
+    HashValueHeader header;
+    if (!file || std::fread(&header, 1, sizeof header, file.get()) != sizeof header) {
+        error = "\"" + path + "\": cannot read a list header";
+        return false;
+    }
+    if (std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
+        error = "\"" + path + "\": does not start with \"KHV_____\"";
+        return false;
+    }
+    uint64_t size = 0;
+    bool regular = false;
+    if (!StatFile(path, size, regular) || uint64_t{header.count} * sizeof(HashValueRecord) > size - sizeof header) {
+        error = "\"" + path + "\": its " + std::to_string(header.count) + " records run past the end of the file";
+        return false;
+    }
+    records.resize(header.count);
+    const size_t bytes = records.size() * sizeof(HashValueRecord);
+    if (bytes && std::fread(records.data(), 1, bytes, file.get()) != bytes) {
+        error = "\"" + path + "\": cannot read its records";
+        return false;
+    }
+    return true;
+}
+
+// Streams one file through the checksum, counting its bytes as progress.
+bool ChecksumWithProgress(const std::string& path, uint8_t checksum[CHECKSUM_SIZE], Progress& progress) {
+    File file = OpenForReading(path);
+    if (!file) return false;
+    ByteVector buffer(PACK_CHUNK_SIZE);
+    RunningChecksum state{};
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
+        Update(state, buffer.data(), got);
+        AdvanceProgress(progress, got);
+    }
+    StoreChecksum(state, checksum);
+    return !std::ferror(file.get());
+}
+
+void Check(const std::string& gameDir, const HashValueRecord& record, VerifiedRecord& out, Progress& progress) {
+    const std::string stored = RecordPath(record);
+    out.path = DisplayName(stored);
+    std::memcpy(out.expected, record.checksum, CHECKSUM_SIZE);
+    std::string utf8, host;
+    if (!RecordPathTerminated(record) || !Cp932ToUtf8(stored, utf8)) {
+        out.state = RecordState::UNREADABLE;
+        out.note = RecordPathTerminated(record) ? "the path is not Shift-JIS" : "the path has no terminator";
+        return;
+    }
+    const Found found = FindInFolder(gameDir, utf8, host);
+    if (found == Found::NOTHING) {
+        out.state = RecordState::MISSING;
+        return;
+    }
+    if (found != Found::FILE) {
+        out.state = RecordState::DIFFERS;
+        out.note = found == Found::FOLDER ? "a folder stands there" : "no plain file stands there";
+        return;
+    }
+    if (!ChecksumWithProgress(host, out.actual, progress)) {
+        out.state = RecordState::UNREADABLE;
+        out.note = "the file cannot be read";
+        return;
+    }
+    out.checksummed = true;
+    const bool equal = std::memcmp(out.actual, out.expected, CHECKSUM_SIZE) == 0;
+    out.state = equal ? RecordState::MATCHES : RecordState::DIFFERS;
+    if (!equal) out.note = "checksum " + ChecksumHex(out.actual) + ", the record says " + ChecksumHex(out.expected);
+}
+
+uint64_t PresentBytes(const std::string& gameDir, const std::vector<HashValueRecord>& records) {
+    uint64_t total = 0;
+    for (const HashValueRecord& record : records) {
+        std::string utf8, host;
+        uint64_t size = 0;
+        bool regular = false;
+        if (RecordPathTerminated(record) && Cp932ToUtf8(RecordPath(record), utf8) &&
+            FindInFolder(gameDir, utf8, host) == Found::FILE && StatFile(host, size, regular)) {
+            total += size;
+        }
+    }
+    return total;
+}
+
+const char* StateName(RecordState state) {
+    switch (state) {
+        case RecordState::MATCHES: return "matches";
+        case RecordState::DIFFERS: return "differs";
+        case RecordState::MISSING: return "missing";
+        case RecordState::UNREADABLE: return "unreadable";
+    }
+    return "";
+}
+
+void PrintJson(const Verification& v, bool strict, FILE* out) {
+    std::fprintf(out, "{\n  \"list\": %s,\n  \"records\": [", JsonString(v.listPath).c_str());
+    for (size_t i = 0; i < v.records.size(); ++i) {
+        const VerifiedRecord& r = v.records[i];
+        std::fprintf(out, "%s\n    {\"path\": %s, \"state\": \"%s\", \"expected\": \"%s\", \"actual\": %s, \"note\": %s}",
+                     i ? "," : "", JsonString(r.path).c_str(), StateName(r.state), ChecksumHex(r.expected).c_str(),
+                     r.checksummed ? JsonString(ChecksumHex(r.actual)).c_str() : "null", JsonString(r.note).c_str());
+    }
+    std::fprintf(out, "\n  ],\n  \"matching\": %zu,\n  \"differing\": %zu,\n  \"missing\": %zu,\n  \"unreadable\": %zu,\n"
+                      "  \"strict\": %s,\n  \"passed\": %s\n}\n",
+                 v.matching, v.differing, v.missing, v.unreadable, strict ? "true" : "false",
+                 VerificationPassed(v, strict) ? "true" : "false");
+}
+
+void PrintText(const Verification& v, bool strict, FILE* out) {
+    for (const VerifiedRecord& r : v.records) {
+        if (r.state == RecordState::MATCHES) continue;
+        std::fprintf(out, "%-10s %s%s%s\n", StateName(r.state), r.path.c_str(), r.note.empty() ? "" : ": ",
+                     r.note.c_str());
+    }
+    std::fprintf(out, "summary    %zu records: %zu match, %zu differ, %zu missing, %zu unreadable: %s\n",
+                 v.records.size(), v.matching, v.differing, v.missing, v.unreadable,
+                 VerificationPassed(v, strict) ? "passed" : "FAILED");
+}
+
+}  // namespace
+
+bool VerifyGame(const std::string& gameDir, bool progress, Verification& verification, std::string& error) {
+    verification = Verification{};
+    if (FindInFolder(gameDir, INSTALLED_LIST_NAME, verification.listPath) != Found::FILE) {
+        error = "\"" + gameDir + "\" has no " + INSTALLED_LIST_NAME;
+        return false;
+    }
+    std::vector<HashValueRecord> records;
+    if (!ReadInstalledList(verification.listPath, records, error)) return false;
+    Progress shown;
+    shown.enabled = progress && StderrIsTerminal();
+    if (shown.enabled) shown.total = PresentBytes(gameDir, records);
+    for (const HashValueRecord& record : records) {
+        VerifiedRecord checked;
+        Check(gameDir, record, checked, shown);
+        verification.records.push_back(checked);
+        size_t* counter[] = {&verification.matching, &verification.differing, &verification.missing,
+                             &verification.unreadable};
+        ++*counter[static_cast<int>(checked.state)];
+    }
+    EndProgress(shown);
+    return true;
+}
+
+bool VerificationPassed(const Verification& v, bool strict) {
+    return v.differing == 0 && v.unreadable == 0 && (!strict || v.missing == 0);
+}
+
+void PrintVerification(const Verification& verification, bool json, bool strict, FILE* out) {
+    if (json) {
+        PrintJson(verification, strict, out);
+    } else {
+        PrintText(verification, strict, out);
+    }
+}
