@@ -79,7 +79,13 @@ double PerTurn(const Turns& t, WorkId a, WorkId b, bool difference) {
     return Median(values);
 }
 
+// A patch of less than a megabyte says nothing as a rate: its seconds only.
 void Row(const char* what, const char* where, double bytes, double seconds, int runs) {
+    if (bytes < 1e6) {
+        std::printf("%-*s %8.4f s     for %.0f bytes, %s, median of %d\n", bench::WHAT_WIDTH, what, seconds, bytes,
+                    where, runs);
+        return;
+    }
     std::printf("%-*s %8.2f GB/s  %.4f s for %.1f MB, %s, median of %d\n", bench::WHAT_WIDTH, what,
                 bytes / seconds / 1e9, seconds, bytes / 1e6, where, runs);
 }
