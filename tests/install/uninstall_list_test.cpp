@@ -237,15 +237,10 @@ TEST(UninstallList, AListLinkedElsewhereIsNeitherReadNorReplaced) {
 
 TEST(UninstallList, ADeviceOrAPipeAtTheListsNameIsFalseWithoutWaiting) {
     TempFolder folder("device");
-    const std::string list = UnixPathOf(folder / UNINSTALL_LIST_NAME);
-    for (const std::string& make : {"ln -s /dev/zero " + Quoted(list), "mkfifo " + Quoted(list)}) {
-        std::string output;
-        if (RunUnixShell(make, &output) != 0) GTEST_SKIP() << "cannot set up " << make << ": " << output;
-        EXPECT_FALSE(UpdateUninstallList(folder.Path().c_str(), InstallNames({"a"}).Slots())) << make;
+    WithDeviceAndPipeAt(folder / UNINSTALL_LIST_NAME, [&](const std::string& made) {
+        EXPECT_FALSE(UpdateUninstallList(folder.Path().c_str(), InstallNames({"a"}).Slots())) << made;
         EXPECT_FALSE(Exists(folder / UNINSTALL_LIST_SCRATCH_NAME));
-        EXPECT_EQ(RunUnixShell("test -p " + Quoted(list) + " || test -L " + Quoted(list)), 0) << make;
-        ASSERT_EQ(RunUnixShell("rm " + Quoted(list)), 0);
-    }
+    });
 }
 
 TEST(UninstallList, AFullDiskLeavesTheListIntact) {

@@ -2,6 +2,9 @@
 // Links planted in a test's folders from the host side, where Wine sees them as
 // links, and removed there again when the test ends, however it ends: removing
 // a host link through Win32 would remove what it points to.
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +60,20 @@ inline std::string UnixMode(const std::string& path) {
 
 inline bool SetUnixMode(const std::string& path, const std::string& mode) {
     return RunUnixShell("chmod " + mode + " " + Quoted(UnixPathOf(path))) == 0;
+}
+
+// Plants at `path` a host link to /dev/zero, then a named pipe, and calls `run`
+// with the command that made each; afterwards that special file must still stand
+// there. Skips the test where the host cannot make them.
+inline void WithDeviceAndPipeAt(const std::string& path, const std::function<void(const std::string& made)>& run) {
+    const std::string at = Quoted(UnixPathOf(path));
+    for (const std::string& make : {"ln -s /dev/zero " + at, "mkfifo " + at}) {
+        std::string output;
+        if (RunUnixShell(make, &output) != 0) GTEST_SKIP() << "cannot set up " << make << ": " << output;
+        run(make);
+        EXPECT_EQ(RunUnixShell("test -p " + at + " || test -L " + at), 0) << make;
+        ASSERT_EQ(RunUnixShell("rm " + at), 0);
+    }
 }
 
 }  // namespace testing_support
