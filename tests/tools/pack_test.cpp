@@ -901,18 +901,30 @@ bool MakeCertificate(const std::string& name, const std::string& usage, const st
                .status == 0;
 }
 
-TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
+// A built patch of one file and a publisher's certificate, to be signed into signed.exe.
+struct SigningBench {
     Workbench bench;
-    WriteFile(bench.options.stub, MinimalProgram());
-    bench.Add("a.arc", 300000);
-    ASSERT_TRUE(BuildPatch(bench.options).ok);
-    const std::string cert = bench.folder / "cert.pem", key = bench.folder / "key.pem";
-    ASSERT_TRUE(MakeCertificate("Sundrift Test Publisher", "codeSigning", cert, key));
     SignOptions options;
-    options.patch = bench.options.out;
-    options.cert = cert;
-    options.key = key;
-    options.out = bench.folder / "signed.exe";
+    bool ready = false;
+
+    explicit SigningBench(size_t size) {
+        WriteFile(bench.options.stub, MinimalProgram());
+        bench.Add("a.arc", size);
+        options.patch = bench.options.out;
+        options.cert = bench.folder / "cert.pem";
+        options.key = bench.folder / "key.pem";
+        options.out = bench.folder / "signed.exe";
+        ready = BuildPatch(bench.options).ok &&
+                MakeCertificate("Sundrift Test Publisher", "codeSigning", options.cert, options.key);
+    }
+};
+
+TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
+    SigningBench signing(300000);
+    ASSERT_TRUE(signing.ready);
+    Workbench& bench = signing.bench;
+    SignOptions& options = signing.options;
+    const std::string cert = options.cert;
     std::string error;
     ASSERT_TRUE(SignPatch(options, error)) << error;
     EXPECT_EQ(ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -in " + Quote(options.out)).status, 0);
@@ -967,13 +979,11 @@ TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
 // it stays valid after the certificate expires; one that cannot be reached
 // fails the signing and leaves nothing behind.
 TEST(PackSign, TimestampFromTheNamedServer) {
-    Workbench bench;
-    WriteFile(bench.options.stub, MinimalProgram());
-    bench.Add("a.arc", 1000);
-    ASSERT_TRUE(BuildPatch(bench.options).ok);
-    const std::string cert = bench.folder / "cert.pem", key = bench.folder / "key.pem";
+    SigningBench signing(1000);
+    ASSERT_TRUE(signing.ready);
+    const Workbench& bench = signing.bench;
+    SignOptions& options = signing.options;
     const std::string tsaCert = bench.folder / "tsa.pem", tsaKey = bench.folder / "tsa-key.pem";
-    ASSERT_TRUE(MakeCertificate("Sundrift Test Publisher", "codeSigning", cert, key));
     ASSERT_TRUE(MakeCertificate("Sundrift Test Time Stamps", "critical,timeStamping", tsaCert, tsaKey));
     const std::string config = bench.folder / "tsa.cnf";
     WriteFile(config, BytesOf("[ tsa ]\ndefault_tsa = tsa_config\n[ tsa_config ]\nserial = " + bench.folder / "serial" +
@@ -993,15 +1003,10 @@ TEST(PackSign, TimestampFromTheNamedServer) {
         ~Server() { Stop(); }
     } running{server};
 
-    SignOptions options;
-    options.patch = bench.options.out;
-    options.cert = cert;
-    options.key = key;
-    options.out = bench.folder / "signed.exe";
     options.timestamp = "http://127.0.0.1:" + std::to_string(port);
     std::string error;
     ASSERT_TRUE(SignPatch(options, error)) << error;
-    const CliRun verified = ShellRun("osslsigncode verify -CAfile " + Quote(cert) + " -TSA-CAfile " + Quote(tsaCert) +
+    const CliRun verified = ShellRun("osslsigncode verify -CAfile " + Quote(options.cert) + " -TSA-CAfile " + Quote(tsaCert) +
                                      " -in " + Quote(options.out));
     EXPECT_EQ(verified.status, 0) << verified.output;
     EXPECT_NE(verified.output.find("Timestamp Server Signature verification: ok"), std::string::npos)
