@@ -3,12 +3,22 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace bench {
 
 // Width of the "what" column of every benchmark's rows.
 constexpr int WHAT_WIDTH = 44;
+
+// The repetitions given as argv[2], else `fallback`; 0, after the usage line
+// "usage: <usage>", when BENCH_FOLDER is missing or the count is not positive.
+inline int RepetitionsArgument(int argc, char** argv, int fallback, const char* usage) {
+    const int repetitions = argc > 2 ? std::atoi(argv[2]) : fallback;
+    if (argc >= 2 && repetitions >= 1) return repetitions;
+    std::fprintf(stderr, "usage: %s\n", usage);
+    return 0;
+}
 
 inline double Now() {
     LARGE_INTEGER frequency, counter;

@@ -1,13 +1,16 @@
 // The installation engine without its window: the update run extracting and
-// verifying a patch into a fresh folder, with and without its flushes, next to
-// the plain copy of the same bytes without checksum, with and without the same
-// flushes, in the same run, taking turns. Warm cache, best of several runs;
-// GB/s is 10^9 bytes of entry data per second.
-//   engine_bench BENCH_FOLDER [REPETITIONS]   reads BENCH_FOLDER\patch.exe
+// verifying a patch, with and without its flushes, next to the plain copy of
+// the same bytes, bare, with the same flushes and with the checksum, in the
+// same run: the five in turn, each time into a fresh folder or over the files
+// installed before. Warm cache; the figures are medians, ratios and
+// differences medians of each turn's. GB/s is 10^9 bytes of entry data per
+// second. A second, small patch shows where the run's time goes apart from the
+// bytes: the checksum, the flushes and the run's own work.
+//   engine_bench BENCH_FOLDER [RUNS] [SMALL_PATCH]   reads BENCH_FOLDER\patch.exe
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,86 +35,129 @@ double EntryBytes(const std::string& patch) {
     return bytes;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 using Work = std::function<bool()>;
 
-// Best time of each of `works`, into a fresh install folder each time or, with
-// `fresh` false, over the files the previous time installed. The works take
-// turns, so a busy moment of the machine falls on all of them alike; one
-// untimed round first, so the patch and the folder are warm. Empty when one failed.
-std::vector<double> BestSeconds(const std::string& folder, bool fresh, int repetitions, const std::vector<Work>& works) {
-    std::vector<double> best(works.size(), -1);
-    for (int round = -1; round < repetitions; ++round) {
+// The works measured, in the order they take their turns.
+enum WorkId { UPDATE, UNFLUSHED, COPY, COPY_FLUSHED, COPY_SUMMED, WORK_COUNT };
+const char* const WORK_NAMES[WORK_COUNT] = {"engine: update run", "engine: update run, no flushes",
+                                            "engine: plain copy", "engine: plain copy + flushes",
+                                            "engine: plain copy + checksum"};
+
+// seconds[w][turn] of each work.
+using Turns = std::vector<std::vector<double>>;
+
+// Every work in turn, `runs` times after one untimed turn, into a fresh folder
+// each time or, with `fresh` false, over the files the previous work installed.
+// A busy moment of the machine so falls on all of them alike. Empty when one failed.
+Turns Alternate(const std::string& folder, bool fresh, int runs, const std::vector<Work>& works) {
+    Turns seconds(works.size());
+    for (int turn = -1; turn < runs; ++turn) {
         for (size_t w = 0; w < works.size(); ++w) {
-            if ((fresh || round < 0) && !bench::FreshInstallFolder(folder)) return {};
+            if ((fresh || turn < 0) && !bench::FreshInstallFolder(folder)) return {};
             const double start = bench::Now();
             if (!works[w]()) return {};
-            const double took = bench::Now() - start;
-            if (round >= 0 && (best[w] < 0 || took < best[w])) best[w] = took;
+            if (turn >= 0) seconds[w].push_back(bench::Now() - start);
         }
     }
-    return best;
+    return seconds;
+}
+
+double MedianOf(const Turns& t, WorkId w) { return Median(t[w]); }
+
+// The median over the turns of `a / b`, or of `a - b` with `difference`.
+double PerTurn(const Turns& t, WorkId a, WorkId b, bool difference) {
+    std::vector<double> values;
+    for (size_t turn = 0; turn < t[a].size(); ++turn) {
+        values.push_back(difference ? t[a][turn] - t[b][turn] : t[a][turn] / t[b][turn]);
+    }
+    return Median(values);
+}
+
+void Row(const char* what, const char* where, double bytes, double seconds, int runs) {
+    std::printf("%-*s %8.2f GB/s  %.4f s for %.1f MB, %s, median of %d\n", bench::WHAT_WIDTH, what,
+                bytes / seconds / 1e9, seconds, bytes / 1e6, where, runs);
+}
+
+void Ratio(const char* what, const Turns& t, WorkId a, WorkId b, const char* where, const char* note) {
+    std::printf("%-*s %8.2f x     %s, %s\n", bench::WHAT_WIDTH, what, PerTurn(t, a, b, false), where, note);
+}
+
+void Difference(const char* what, const Turns& t, WorkId a, WorkId b, const char* where, const char* note) {
+    std::printf("%-*s %8.4f s     %s, %s\n", bench::WHAT_WIDTH, what, PerTurn(t, a, b, true), note, where);
 }
 
 // Stands in for FlushFileBuffers to measure the run without its flushes.
 BOOL WINAPI NoFlush(HANDLE) { return TRUE; }
 
-void Row(const char* what, const char* where, double bytes, double seconds, int repetitions) {
-    std::printf("%-*s %8.2f GB/s  %.3f s for %.1f MB, %s, best of %d\n", bench::WHAT_WIDTH, what,
-                bytes / seconds / 1e9, seconds, bytes / 1e6, where, repetitions);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
-    if (argc < 2 || repetitions < 1) {
-        std::fprintf(stderr, "usage: engine_bench BENCH_FOLDER [REPETITIONS]\n");
-        return 2;
-    }
-    const std::string patch = std::string(argv[1]) + "\\patch.exe";
-    const std::string folder = std::string(argv[1]) + "\\engine";
-    const double bytes = EntryBytes(patch);
-    if (bytes <= 0) {
-        std::fprintf(stderr, "engine_bench: %s is no patch\n", patch.c_str());
-        return 1;
-    }
-    // progressDialogHandle stays null: the run skips every control.
-    const auto update = [&] { return UpdateRunFromPackage(patch.c_str(), folder.c_str()) == UPDATE_OK; };
-    const auto unflushed = [&] {
+// The five works on `patch`; progressDialogHandle stays null, so the run skips every control.
+std::vector<Work> WorksOn(const std::string& patch, const std::string& folder) {
+    const auto update = [patch, folder] {
+        return UpdateRunFromPackage(patch.c_str(), folder.c_str()) == UPDATE_OK;
+    };
+    const auto unflushed = [update] {
         decltype(&FlushFileBuffers) flush = nullptr;
         if (!testing_support::HookImportAs("kernel32.dll", "FlushFileBuffers", &NoFlush, flush)) return false;
         const bool done = update();
         testing_support::HookImport("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(flush));
         return done;
     };
+    const auto copy = [patch, folder](const CopyOptions& options) {
+        return [patch, folder, options] {
+            return PlainCopy(patch.c_str(), folder.c_str(), ProgressControls{}, options);
+        };
+    };
     CopyOptions flushed, summed;
     flushed.flush = true;
     summed.checksum = true;
-    const std::vector<Work> works = {
-        update,
-        unflushed,
-        [&] { return PlainCopy(patch.c_str(), folder.c_str(), CopyControls{}); },
-        [&] { return PlainCopy(patch.c_str(), folder.c_str(), CopyControls{}, flushed); },
-        [&] { return PlainCopy(patch.c_str(), folder.c_str(), CopyControls{}, summed); },
-    };
-    const char* names[] = {"engine: update run", "engine: update run, no flushes", "engine: plain copy",
-                           "engine: plain copy + flushes", "engine: plain copy + checksum"};
-    int status = 0;
-    std::printf("# %-*s %8s\n", bench::WHAT_WIDTH - 2, "what", "figure");
-    for (const bool fresh : {true, false}) {
-        const std::vector<double> seconds = BestSeconds(folder, fresh, repetitions, works);
-        if (seconds.empty()) {
-            std::fprintf(stderr, "engine_bench: a run failed\n");
-            status = 1;
-            break;
-        }
-        const char* where = fresh ? "fresh folder" : "over installed files";
-        for (size_t w = 0; w < works.size(); ++w) Row(names[w], where, bytes, seconds[w], repetitions);
-        std::printf("%-*s %8.2f x     time of the update run / plain copy + flushes, %s\n", bench::WHAT_WIDTH,
-                    "engine: update run / plain copy", seconds[0] / seconds[3], where);
-        std::printf("%-*s %8.3f s     update run with flushes - without, %s\n", bench::WHAT_WIDTH,
-                    "engine: cost of the flushes", seconds[0] - seconds[1], where);
+    return {update, unflushed, copy(CopyOptions{}), copy(flushed), copy(summed)};
+}
+
+// All figures of one patch; false when a run failed.
+bool Measure(const std::string& patch, bool large, const std::string& folder, int runs) {
+    const double bytes = EntryBytes(patch);
+    if (bytes <= 0) {
+        std::fprintf(stderr, "engine_bench: %s is no patch\n", patch.c_str());
+        return false;
     }
+    const std::vector<Work> works = WorksOn(patch, folder);
+    for (const bool fresh : {true, false}) {
+        const Turns t = Alternate(folder, fresh, runs, works);
+        if (t.empty()) {
+            std::fprintf(stderr, "engine_bench: a run of %s failed\n", patch.c_str());
+            return false;
+        }
+        char where[96];
+        std::snprintf(where, sizeof where, "%s%s", large ? "" : "small patch, ",
+                      fresh ? "fresh folder" : "over installed files");
+        for (int w = 0; w < WORK_COUNT; ++w) Row(WORK_NAMES[w], where, bytes, MedianOf(t, WorkId(w)), runs);
+        Ratio("engine: update run / copy + flushes", t, UPDATE, COPY_FLUSHED, where, "median of the turns");
+        Ratio("engine: no flushes / copy + checksum", t, UNFLUSHED, COPY_SUMMED, where,
+              large ? "median of the turns (target at most 1.10)" : "median of the turns");
+        Difference("engine: cost of the checksum", t, COPY_SUMMED, COPY, where, "copy + checksum - copy");
+        Difference("engine: cost of the flushes", t, UPDATE, UNFLUSHED, where, "update run with flushes - without");
+        Difference("engine: the run's own work", t, UNFLUSHED, COPY_SUMMED, where,
+                   "update run without flushes - copy + checksum");
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions =
+        bench::RepetitionsArgument(argc, argv, DEFAULT_REPETITIONS, "engine_bench BENCH_FOLDER [RUNS] [SMALL_PATCH]");
+    if (repetitions < 1) return 2;
+    const std::string benchFolder = argv[1];
+    const std::string folder = benchFolder + "\\engine";
+    std::printf("# %-*s %8s\n", bench::WHAT_WIDTH - 2, "what", "figure");
+    bool measured = Measure(benchFolder + "\\patch.exe", true, folder, repetitions);
+    if (measured && argc > 3) measured = Measure(benchFolder + "\\" + argv[3], false, folder, repetitions);
     bench::EmptyFolder(folder);
-    return status;
+    return measured ? 0 : 1;
 }

@@ -3,17 +3,18 @@
 // asks the updater's question, shows its progress dialog, copies the patch's
 // entries into FOLDER with PlainCopy, destroys the dialog and shows the
 // updater's success box, so that it can be timed from outside exactly as the
-// updater is. Like the updater it flushes every file before the renames. TIME_FILE receives the seconds from before the dialog's creation
-// to after its end. With --no-dialog there are no boxes and no dialog either.
+// updater is. Like the updater it flushes every file before the renames.
+// TIME_FILE receives the seconds from before the dialog's creation to after its
+// end. With --no-dialog there are no boxes and no dialog either.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "entry/outcome.h"
 #include "plain_copy.h"
 #include "ui/monitor_list.h"
-#include "ui/progress_dialog.h"
-#include "ui/resource_ids.h"
+#include "ui/progress_controls.h"
 #include "ui/texts.h"
 
 namespace {
@@ -25,25 +26,12 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
 }
 
 // Created, placed and shown as the updater shows it.
-HWND ShowProgressDialog() {
-    RegisterProgressBarClass();
-    progressDialogHandle = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                              ProgressDialogProc, 0);
-    if (!progressDialogHandle) return nullptr;
+bool OpenProgressDialog() {
+    if (!CreateProgressDialog(GetModuleHandleA(nullptr))) return false;
     EnumerateMonitors();
-    SetWindowTextA(progressDialogHandle, TEXT_PROGRAM_TITLE);
-    CenterOnFirstMonitor(progressDialogHandle);
-    ShowWindow(progressDialogHandle, SW_SHOWNORMAL);
-    return progressDialogHandle;
+    ShowProgressDialog(SW_SHOWNORMAL);
+    return true;
 }
-
-void EndProgressDialog() {
-    if (progressDialogHandle) DestroyWindow(progressDialogHandle);
-    progressDialogHandle = nullptr;
-    FreeMonitorList();
-}
-
-constexpr UINT CONSENT_FLAGS = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 
 bool WriteSeconds(const char* path, double seconds) {
     FILE* out = std::fopen(path, "w");
@@ -57,16 +45,17 @@ bool WriteSeconds(const char* path, double seconds) {
 int main(int argc, char** argv) {
     const bool withDialog = !(argc == 5 && std::strcmp(argv[4], "--no-dialog") == 0);
     if (argc != 4 && withDialog) return 2;
-    if (withDialog && MessageBoxA(nullptr, TEXT_CONSENT, TEXT_PROGRAM_TITLE, CONSENT_FLAGS) != IDYES) return 5;
+    if (withDialog && !AskConsent()) return 5;
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
-    if (withDialog && !ShowProgressDialog()) return 3;
+    if (withDialog && !OpenProgressDialog()) return 3;
     CopyOptions options;
     options.flush = true;  // the updater flushes each file before its commit
-    const bool copied = PlainCopy(argv[1], argv[2], ControlsOf(progressDialogHandle), options);
-    EndProgressDialog();
+    const bool copied = PlainCopy(argv[1], argv[2], FetchProgressControls(), options);
+    DestroyProgressDialog();
+    FreeMonitorList();
     QueryPerformanceCounter(&end);
     if (!copied) return 1;
-    if (withDialog) MessageBoxA(nullptr, TEXT_SUCCESS, TEXT_PROGRAM_TITLE, MB_OK | MB_ICONINFORMATION);
+    if (withDialog) ShowInformation(TEXT_SUCCESS);
     return WriteSeconds(argv[3], Seconds(start, end)) ? 0 : 4;
 }

@@ -2,22 +2,8 @@
 // The baseline the update is measured against: the same bytes of a patch copied
 // in 1 MiB ReadFile/WriteFile chunks to temporary files and moved into place,
 // with no checksum, no list and no uninstaller's list.
-#include <windows.h>
+#include "ui/progress_controls.h"
 
-// The progress dialog's controls; null members are skipped, as the run skips them.
-struct CopyControls {
-    HWND status = nullptr;
-    HWND fileBar = nullptr;
-    HWND totalBar = nullptr;
-};
-
-// The controls of `dialog`, or none when it is null.
-CopyControls ControlsOf(HWND dialog);
-
-// Copies every entry of the package in `packagePath` to "<folder>\<name>.tmp",
-// then renames each onto "<folder>\<name>". The controls get the updates the
-// update run makes: the status line per entry, the file bar after every chunk,
-// the total bar per entry, and a message pump after every chunk and entry.
 struct CopyOptions {
     // Every chunk also goes through the running checksum, whose result is not
     // used: the copy's share of the update's extra work.
@@ -27,5 +13,9 @@ struct CopyOptions {
     bool flush = false;
 };
 
-bool PlainCopy(const char* packagePath, const char* folder, const CopyControls& controls,
+// Copies every entry of the package in `packagePath` to "<folder>\<name>.tmp",
+// then renames each onto "<folder>\<name>". The controls get the updates the
+// update run makes: the status line per entry, the file bar after every chunk,
+// the total bar per entry, and a message pump after every chunk and entry.
+bool PlainCopy(const char* packagePath, const char* folder, const ProgressControls& controls,
                const CopyOptions& options = CopyOptions{});

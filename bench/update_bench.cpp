@@ -15,12 +15,12 @@
 #include <psapi.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 
 #include "bench_folders.h"
-#include "entry/program_names.h"
+#include "support/installed_game.h"
+#include "support/window_watch.h"
 #include "ui/texts.h"
 
 namespace {
@@ -29,8 +29,6 @@ constexpr int DEFAULT_REPETITIONS = 15;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
-constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
-constexpr char DIALOG_CLASS[] = "#32770";
 
 struct RunTimes {
     bool ok = false;
@@ -39,30 +37,6 @@ struct RunTimes {
     double inProcess = 0;         // the copier only: its own measure
     SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
 };
-
-struct Search {
-    DWORD processId;
-    std::set<HWND> found;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<Search*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char name[16] = "";
-    if (owner == search->processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
-        std::string(name) == DIALOG_CLASS) {
-        search->found.insert(window);
-    }
-    return TRUE;
-}
-
-std::string BoxText(HWND window) {
-    HWND text = GetDlgItem(window, MESSAGE_BOX_TEXT_ID);
-    char buffer[512] = "";
-    if (text) GetWindowTextA(text, buffer, sizeof buffer);
-    return buffer;
-}
 
 void Click(HWND box, int id) {
     if (HWND button = GetDlgItem(box, id)) PostMessageA(button, BM_CLICK, 0, 0);
@@ -83,12 +57,11 @@ SIZE_T PeakWorkingSet(HANDLE process) {
 
 // Answers the consent question Yes and the success box OK; any other box is a failure.
 void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered, BoxAnswers& answers) {
-    Search search{process.dwProcessId, {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
-    for (HWND window : search.found) {
-        if (answered.count(window) || !GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) continue;
+    for (HWND window : e2e::VisibleDialogsOf(process.dwProcessId)) {
+        HWND textControl = GetDlgItem(window, e2e::MESSAGE_BOX_TEXT_ID);
+        if (answered.count(window) || !textControl) continue;
         const double seen = bench::Now();
-        const std::string text = BoxText(window);
+        const std::string text = testing_support::WindowText(textControl);
         answered.insert(window);
         if (text == TEXT_CONSENT) {
             answers.consentAt = seen;
@@ -169,19 +142,6 @@ RunTimes RunCopier(const std::string& copier, const std::string& patch, const st
     return times;
 }
 
-bool RegisterInstallFolder(const std::string& folder) {
-    const std::string keyPath = std::string("Software\\") + PUBLISHER_NAME + "\\" + GAME_TITLE;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const bool set = RegSetValueExA(key, "InstalledFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                                    static_cast<DWORD>(folder.size() + 1)) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return set;
-}
-
 std::string OwnFolder() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -219,16 +179,14 @@ void Ratio(const char* what, double ratio, const char* note) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int repetitions = argc > 2 ? std::atoi(argv[2]) : DEFAULT_REPETITIONS;
-    if (argc < 2 || repetitions < 1) {
-        std::fprintf(stderr, "usage: update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]\n");
-        return 2;
-    }
+    const int repetitions = bench::RepetitionsArgument(argc, argv, DEFAULT_REPETITIONS,
+                                                       "update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]");
+    if (repetitions < 1) return 2;
     const std::string patch = std::string(argv[1]) + "\\patch.exe";
     const std::string game = std::string(argv[1]) + "\\game";
     const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
     const std::string copier = OwnFolder() + "\\plain_copier.exe";
-    if (!bench::FreshInstallFolder(game) || !RegisterInstallFolder(game)) {
+    if (!bench::FreshInstallFolder(game) || !testing_support::RegisterInstallFolder(game)) {
         std::fprintf(stderr, "update_bench: cannot prepare %s\n", game.c_str());
         return 1;
     }

@@ -5,21 +5,24 @@
 
 namespace {
 
-void ShowBox(const char* text, UINT icon) { MessageBoxA(nullptr, text, TEXT_PROGRAM_TITLE, MB_OK | icon); }
+// No is the default button.
+constexpr UINT CONSENT_FLAGS = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 
 }  // namespace
 
+void ShowInformation(const char* text) { MessageBoxA(nullptr, text, TEXT_PROGRAM_TITLE, MB_OK | MB_ICONINFORMATION); }
+
+void ShowWarning(const char* text) { MessageBoxA(nullptr, text, TEXT_PROGRAM_TITLE, MB_OK | MB_ICONWARNING); }
+
+bool AskConsent() { return MessageBoxA(nullptr, TEXT_CONSENT, TEXT_PROGRAM_TITLE, CONSENT_FLAGS) == IDYES; }
+
 Outcome OutcomeOf(UpdateResult result) {
     const char* text = OutcomeText(result);
-    if (!text) return {nullptr, 0};
-    return {text, static_cast<UINT>(OutcomeIsWarning(result) ? MB_ICONWARNING : MB_ICONINFORMATION)};
+    if (!text) return {nullptr, nullptr};
+    return {text, OutcomeIsWarning(result) ? ShowWarning : ShowInformation};
 }
-
-void ShowInformation(const char* text) { ShowBox(text, MB_ICONINFORMATION); }
-
-void ShowWarning(const char* text) { ShowBox(text, MB_ICONWARNING); }
 
 void ReportOutcome(UpdateResult result) {
     const Outcome outcome = OutcomeOf(result);
-    if (outcome.text) ShowBox(outcome.text, outcome.icon);
+    if (outcome.text) outcome.show(outcome.text);
 }

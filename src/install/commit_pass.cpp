@@ -1,17 +1,11 @@
 #include "install/commit_pass.h"
 
-#include <memory>
-#include <new>
-
 #include "install/install_paths.h"
+#include "install/installed_list.h"
 #include "install/link_guard.h"
-#include "install/list_file.h"
-#include "install/record_probe.h"
 #include "install/uninstall_list.h"
-#include "package/hash_value_list.h"
 #include "package/install_names.h"
 #include "package/lower_case.h"
-#include "package/package_format.h"
 
 namespace {
 
@@ -33,58 +27,7 @@ bool MoveIntoPlace(const char* folder, const char* name) {
            MoveFileExA(temporaryPath, finalPath, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-// Reads the header and every record it announces. False, before allocating,
-// when the file cannot hold that many records.
-bool ReadInstalledList(const char* path, HashValueHeader& header, std::unique_ptr<HashValueRecord[]>& records) {
-    FileHandle file;
-    uint32_t size = 0;
-    if (!OpenListFile(file, path, size)) return false;
-    if (size < sizeof header || file.Read(&header, sizeof header) != sizeof header) return false;
-    const uint64_t bytes = uint64_t{header.count} * sizeof(HashValueRecord);
-    if (bytes > size - sizeof header) return false;
-    records.reset(new (std::nothrow) HashValueRecord[header.count]);
-    if (!records) return false;
-    const uint32_t length = static_cast<uint32_t>(bytes);
-    return file.Read(records.get(), length) == length;
-}
-
-// A record counts as missing only when its path was probed inside the folder
-// and nothing, file or folder, stands there.
-bool RecordPresent(const char* folder, const HashValueRecord& record) {
-    if (!RecordIsProbed(record, IsAnsiLeadByte)) return true;
-    char probePath[MAX_PATH];
-    if (!FormatInstallPath(probePath, folder, record.path)) return true;
-    return GetFileAttributesA(probePath) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Moves the present records to the front, in their order; returns their number.
-uint32_t KeepPresentRecords(const char* folder, HashValueRecord* records, uint32_t count) {
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!RecordPresent(folder, records[i])) continue;
-        if (kept != i) records[kept] = records[i];
-        ++kept;
-    }
-    return kept;
-}
-
 }  // namespace
-
-void PruneHashValueList(const char* installFolder) {
-    char listPath[MAX_PATH];
-    char scratchPath[MAX_PATH];
-    if (!FormatInstallPath(listPath, installFolder, INSTALLED_LIST_NAME) ||
-        !FormatInstallPath(scratchPath, installFolder, INSTALLED_LIST_SCRATCH_NAME)) {
-        return;
-    }
-    HashValueHeader header;
-    std::unique_ptr<HashValueRecord[]> records;
-    if (!ReadInstalledList(listPath, header, records)) return;
-
-    header.count = KeepPresentRecords(installFolder, records.get(), header.count);
-    ReplaceListFile(listPath, scratchPath, &header, sizeof header, records.get(),
-                    header.count * static_cast<uint32_t>(sizeof(HashValueRecord)));
-}
 
 UpdateResult CommitPass(const char* installFolder, const char* const* installNames, uint32_t count) {
     for (uint32_t j = 0; j < count; ++j) {

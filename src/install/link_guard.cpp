@@ -11,6 +11,8 @@ namespace {
 // A final path carries a "\\?\" prefix and long names where the path had short ones.
 constexpr DWORD FINAL_PATH_SIZE = 4 * MAX_PATH;
 
+constexpr unsigned PLACEHOLDER_ATTEMPTS = 16;
+
 // False when the final path does not fit.
 bool FinalPathOf(const FileHandle& file, char (&out)[FINAL_PATH_SIZE], DWORD& length) {
     length = GetFinalPathNameByHandleA(file.Native(), out, FINAL_PATH_SIZE, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -52,6 +54,21 @@ bool ReachedDirectly(const FileHandle& file, const char* path) {
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+// Creates an empty file of our own beside `path`, under a name not in use.
+bool CreatePlaceholder(char (&out)[MAX_PATH], const char* path, FileIdentity& identity) {
+    for (unsigned attempt = 0; attempt < PLACEHOLDER_ATTEMPTS; ++attempt) {
+        const int length = std::snprintf(out, MAX_PATH, "%s.%u~", path, attempt);
+        if (length < 0 || length >= MAX_PATH) return false;
+        FileHandle placeholder;
+        if (!placeholder.CreateNew(out)) continue;
+        if (IdentifyFile(placeholder, identity) && IsPlainFileAt(placeholder, out)) return true;
+        placeholder.Close();
+        DeleteOwnFile(out, identity);
+        return false;
+    }
+    return false;
 }
 
 }  // namespace
@@ -106,5 +123,36 @@ bool PassesThroughLinkedFolder(const char* folder, const char* name) {
             return true;
         }
     }
+    return false;
+}
+
+// Deleting a link, or setting its attributes, can act on the file it points to
+// (Wine does so for host links), while renaming onto a link replaces the link
+// itself; so a placeholder of our own is renamed over the name first, and only
+// that placeholder is deleted.
+bool RemoveName(const char* path) {
+    char placeholder[MAX_PATH];
+    FileIdentity identity;
+    if (!CreatePlaceholder(placeholder, path, identity)) return false;
+    if (!MoveFileExA(placeholder, path, MOVEFILE_REPLACE_EXISTING)) {
+        // A read-only file refuses the rename; its attributes are reset only
+        // when it is a plain file, never through a link or on a folder.
+        if (!ClearAttributesOfPlainFile(path) || !MoveFileExA(placeholder, path, MOVEFILE_REPLACE_EXISTING)) {
+            DeleteOwnFile(placeholder, identity);
+            return false;
+        }
+    }
+    return DeleteOwnFile(path, identity);
+}
+
+bool CreateFreshFile(FileHandle& file, const char* path, FileIdentity& identity) {
+    if (!file.CreateNew(path) && !(RemoveName(path) && file.CreateNew(path))) return false;
+    if (!IdentifyFile(file, identity)) {
+        file.Close();
+        return false;
+    }
+    if (IsPlainFileAt(file, path)) return true;
+    file.Close();
+    DeleteOwnFile(path, identity);
     return false;
 }

@@ -30,3 +30,16 @@ bool ClearAttributesOfPlainFile(const char* path);
 // True when a folder part of the relative `name` ("sub" of "sub\x.arc") under
 // `folder` is a link or a junction, is no folder, or cannot be looked at.
 bool PassesThroughLinkedFolder(const char* folder, const char* name);
+
+// Removes whatever stands at `path` as a name: a file, even read-only or
+// hidden, or a link, never what a link points to. Folders are left alone.
+bool RemoveName(const char* path);
+
+// Opens a new, empty file at `path` for writing and identifies it, so that only
+// this file is ever deleted by that name. Whatever stood there before (a stale
+// file of an earlier run, even read-only or hidden, or a planted link) is
+// removed as a name first, never through a link to what it points to, and the
+// file is created only if nothing appeared there in between. A file that is
+// not plain where it was asked for (see IsPlainFileAt) is taken away again;
+// false then.
+bool CreateFreshFile(FileHandle& file, const char* path, FileIdentity& identity);

@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
-
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -20,25 +17,15 @@
 #include "package/package_index.h"
 #include "package/running_checksum.h"
 #include "ui/message_pump.h"
+#include "ui/progress_controls.h"
 #include "ui/progress_dialog.h"
-#include "ui/resource_ids.h"
-#include "ui/texts.h"
 
 namespace {
-
-// The file bar runs from 0 to this; the total bar from 0 to the entry count.
-constexpr uint32_t FILE_BAR_RANGE = 0xFFFF;
-
-struct Controls {
-    HWND status = nullptr;
-    HWND fileBar = nullptr;
-    HWND totalBar = nullptr;
-};
 
 // Everything one run owns; released when it goes out of scope, the own file included.
 struct RunState {
     const char* installFolder = nullptr;
-    Controls controls;
+    ProgressControls controls;
     FileHandle image;
     PackageIndex index;
     HashValueList list;
@@ -50,10 +37,12 @@ struct RunState {
     FileIdentity temporaryIdentity[PACKAGE_MAX_ENTRIES];
     char work[MAX_PATH] = {};
     uint32_t entriesDone = 0;
-    UpdateResult result = UPDATE_E_CORRUPT;
 };
 
 bool StopRequested() { return abortRequested || cancelRequested; }
+
+// What a stop request makes of the run: a cancel wins over a close or WM_QUIT.
+UpdateResult StopResult() { return cancelRequested ? UPDATE_E_CANCELLED : UPDATE_E_ABORTED; }
 
 // Drains the queue; a WM_QUIT taken from it becomes the abort flag. False then.
 bool PumpAndNoteQuit() {
@@ -62,35 +51,13 @@ bool PumpAndNoteQuit() {
     return false;
 }
 
-void FetchControls(Controls& controls) {
-    controls.status = GetDlgItem(progressDialogHandle, IDC_STATUS);
-    controls.fileBar = GetDlgItem(progressDialogHandle, IDC_FILE_PROGRESS);
-    controls.totalBar = GetDlgItem(progressDialogHandle, IDC_TOTAL_PROGRESS);
-}
-
-void SetBar(HWND bar, uint32_t position) {
-    if (bar) SendMessageA(bar, PBM_SETPOS, position, 0);
-}
-
-void SetUpBar(HWND bar, uint32_t high) {
-    if (!bar) return;
-    SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(high));
-    SendMessageA(bar, PBM_SETPOS, 0, 0);
-}
-
-// The product needs 64 bits as soon as an entry exceeds 64 KiB; the last chunk gives the full range.
-uint32_t FileBarPosition(uint32_t done, uint32_t size) {
-    return static_cast<uint32_t>(uint64_t{done} * FILE_BAR_RANGE / size);
-}
-
 // Memory for the run, the package's list, the progress set-up and the first pump.
 // False when memory ran out; nothing has been created in the folder by then.
 bool PrepareRun(RunState& run) {
     run.installNames.reset(new (std::nothrow) const char*[run.index.count + 1]());
     if (!run.installNames) return false;
     if (!LoadHashValueList(run.index, run.image, run.list)) return false;
-    SetUpBar(run.controls.fileBar, FILE_BAR_RANGE);
-    SetUpBar(run.controls.totalBar, run.index.count);
+    SetUpProgress(run.controls, run.index.count);
     PumpAndNoteQuit();  // a WM_QUIT here ends the pass at its first test
     run.copyBuffer = AllocateCopyBuffer();
     return run.copyBuffer != nullptr;
@@ -102,14 +69,6 @@ bool PrepareRun(RunState& run) {
 bool AcceptableInstallName(const RunState& run, uint32_t recorded, const char* name) {
     int sameNameAs;
     return JudgeInstallName(name, run.installNames.get(), recorded, ANSI_NAME_RULES, sameNameAs) == NAME_ACCEPTED;
-}
-
-bool ShowStatus(RunState& run, const char* installName) {
-    if (!run.controls.status) return true;
-    const int length = std::snprintf(run.work, sizeof run.work, TEXT_INSTALLING_FORMAT, installName);
-    if (length < 0 || length >= static_cast<int>(sizeof run.work)) return false;
-    SetWindowTextA(run.controls.status, run.work);
-    return true;
 }
 
 // A folder on the way that is a link or junction would carry the file elsewhere.
@@ -124,84 +83,62 @@ bool CreateTemporaryFile(RunState& run, uint32_t i, const char* installName, Fil
 }
 
 // Copies `size` bytes from the image's position into `temporary`, feeding the
-// checksum before each chunk is written. False when a read or write came short
-// (the result is set); a stop request only ends the copy early.
-bool CopyEntry(RunState& run, uint32_t size, FileHandle& temporary, RunningChecksum& checksum) {
+// checksum before each chunk is written. A short read is a damaged package, a
+// short write an I/O failure; a stop request ends the copy early.
+UpdateResult CopyEntry(RunState& run, uint32_t size, FileHandle& temporary, RunningChecksum& checksum) {
     uint8_t* buffer = run.copyBuffer.get();
     uint32_t done = 0;
     while (done < size) {
-        if (StopRequested()) return true;
+        if (StopRequested()) return StopResult();
         const uint32_t chunk = size - done < COPY_CHUNK_SIZE ? size - done : COPY_CHUNK_SIZE;
-        if (run.image.Read(buffer, chunk) != chunk) {
-            run.result = UPDATE_E_CORRUPT;
-            return false;
-        }
+        if (run.image.Read(buffer, chunk) != chunk) return UPDATE_E_CORRUPT;
         Update(checksum, buffer, chunk);
-        if (temporary.Write(buffer, chunk) != chunk) {
-            run.result = UPDATE_E_IO;
-            return false;
-        }
+        if (temporary.Write(buffer, chunk) != chunk) return UPDATE_E_IO;
         done += chunk;
-        SetBar(run.controls.fileBar, FileBarPosition(done, size));
-        if (!PumpAndNoteQuit()) return true;
+        SetFileProgress(run.controls, done, size);
+        if (!PumpAndNoteQuit()) return StopResult();
     }
-    return true;
+    return UPDATE_OK;
 }
 
 // Entry i to its temporary file, verified where a record covers it.
-// True when the entry is done and the pass may go on.
-bool ExtractEntry(RunState& run, uint32_t i) {
-    if (!run.image.Seek(EntryPosition(run.index, i))) {
-        run.result = UPDATE_E_CORRUPT;
-        return false;
-    }
+// UPDATE_OK when the entry is done and the pass may go on.
+UpdateResult ExtractEntry(RunState& run, uint32_t i) {
+    if (!run.image.Seek(EntryPosition(run.index, i))) return UPDATE_E_CORRUPT;
     const RecordMatch match = LookUpRecord(run.list, EntryName(run.index, i));
     // A refused name is never recorded, so neither the commit nor the cleanup
     // can reach another file through it, and nothing is opened by it.
-    if (!AcceptableInstallName(run, i, match.installName)) {
-        run.result = UPDATE_E_CORRUPT;
-        return false;
-    }
+    if (!AcceptableInstallName(run, i, match.installName)) return UPDATE_E_CORRUPT;
     run.installNames[i] = match.installName;
-    if (!ShowStatus(run, match.installName)) {
-        run.result = UPDATE_E_IO;
-        return false;
-    }
-    SetBar(run.controls.fileBar, 0);
-    if (!PumpAndNoteQuit()) return false;
+    if (!BeginEntry(run.controls, match.installName)) return UPDATE_E_IO;
+    if (!PumpAndNoteQuit()) return StopResult();
 
     FileHandle temporary;
-    if (!CreateTemporaryFile(run, i, match.installName, temporary)) {
-        run.result = UPDATE_E_IO;
-        return false;
-    }
+    if (!CreateTemporaryFile(run, i, match.installName, temporary)) return UPDATE_E_IO;
     RunningChecksum checksum;
     ResetChecksum(checksum);
-    const bool copied = CopyEntry(run, EntrySize(run.index, i), temporary, checksum);
+    const UpdateResult copied = CopyEntry(run, EntrySize(run.index, i), temporary, checksum);
     // A file renamed into place before its data reach the disk can come back
     // after a power cut at its full size, filled with zeros: the commit renames
     // flushed files only.
-    const bool flushed = copied && !StopRequested() && FlushFileBuffers(temporary.Native()) != FALSE;
+    const bool flushed = copied == UPDATE_OK && !StopRequested() && FlushFileBuffers(temporary.Native()) != FALSE;
     temporary.Close();
-    if (StopRequested() || !copied) return false;
-    if (!flushed) {
-        run.result = UPDATE_E_IO;
-        return false;
-    }
-    if (match.checksum && !ChecksumEquals(checksum, match.checksum)) {
-        run.result = UPDATE_E_CORRUPT;
-        return false;
-    }
-    SetBar(run.controls.totalBar, i + 1);
-    return PumpAndNoteQuit();
+    if (copied != UPDATE_OK) return copied;
+    if (StopRequested()) return StopResult();
+    if (!flushed) return UPDATE_E_IO;
+    if (match.checksum && !ChecksumEquals(checksum, match.checksum)) return UPDATE_E_CORRUPT;
+    SetEntriesDone(run.controls, i + 1);
+    return PumpAndNoteQuit() ? UPDATE_OK : StopResult();
 }
 
-void ExtractionPass(RunState& run) {
+UpdateResult ExtractionPass(RunState& run) {
     while (run.entriesDone < run.index.count) {
-        if (StopRequested()) return;
-        if (!ExtractEntry(run, run.entriesDone)) return;
+        if (StopRequested()) return StopResult();
+        const UpdateResult entry = ExtractEntry(run, run.entriesDone);
+        if (entry != UPDATE_OK) return entry;
         ++run.entriesDone;
     }
+    return UPDATE_OK;
 }
 
 bool CommitAllowed(const RunState& run) {
@@ -227,21 +164,16 @@ void DeleteTemporaryFiles(const RunState& run) {
     }
 }
 
-void ExtractCommitAndClean(RunState& run) {
+UpdateResult ExtractCommitAndClean(RunState& run) {
+    UpdateResult result = UPDATE_E_IO;
     if (PrepareRun(run)) {
-        ExtractionPass(run);
+        result = ExtractionPass(run);
         run.copyBuffer.reset();
-        if (CommitAllowed(run)) run.result = CommitPass(run.installFolder, run.installNames.get(), run.index.count);
-    } else {
-        run.result = UPDATE_E_IO;
+        if (result == UPDATE_OK && CommitAllowed(run)) {
+            result = CommitPass(run.installFolder, run.installNames.get(), run.index.count);
+        }
     }
     DeleteTemporaryFiles(run);
-}
-
-// A cancel wins over a close or WM_QUIT, which wins over everything else.
-UpdateResult ComposeResult(UpdateResult result) {
-    if (abortRequested) result = UPDATE_E_ABORTED;
-    if (cancelRequested) result = UPDATE_E_CANCELLED;
     return result;
 }
 
@@ -251,17 +183,13 @@ UpdateResult Run(const char* packagePath, const char* installFolder) {
     {
         RunState run;
         run.installFolder = installFolder;
-        FetchControls(run.controls);
-        const UpdateResult loaded = packagePath ? LoadPackageIndexFromFile(packagePath, run.image, run.index)
-                                                : LoadPackageIndex(run.image, run.index);
-        if (loaded == UPDATE_OK) {
-            ExtractCommitAndClean(run);
-        } else {
-            run.result = loaded;
-        }
-        result = run.result;
+        run.controls = FetchProgressControls();
+        result = packagePath ? LoadPackageIndexFromFile(packagePath, run.image, run.index)
+                             : LoadPackageIndex(run.image, run.index);
+        if (result == UPDATE_OK) result = ExtractCommitAndClean(run);
     }
-    return ComposeResult(result);
+    // A stop request seen at any time overrides every other outcome.
+    return StopRequested() ? StopResult() : result;
 }
 
 }  // namespace

@@ -26,11 +26,13 @@
 #include "package/package_format.h"
 #include "package/update_result.h"
 #include "support/folder_snapshot.h"
+#include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/watched_install.h"
 #include "support/window_names.h"
 #include "support/win_files.h"
+#include "support/window_watch.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
 
@@ -44,41 +46,13 @@ constexpr uint32_t LONG_POINTS = 100;
 constexpr uint32_t MIB = 1024 * 1024;
 constexpr DWORD RUN_TIMEOUT_MS = 120000;
 constexpr UINT KILLED_EXIT_CODE = 0xDEAD;
-constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
-constexpr char DIALOG_CLASS[] = "#32770";
-constexpr char KEY_PATH[] = "Software\\Pellowick\\Aubrelle";
-constexpr char PUBLISHER_KEY_PATH[] = "Software\\Pellowick";
 constexpr uint32_t FILE_BAR_TOP = 0xFFFF;
 constexpr uint32_t COMMIT_POINTS = 20;
 constexpr uint32_t LONG_COMMIT_POINTS = 100;
 constexpr DWORD HARNESS_KILLED = 0xDEAD;  // the harness's exit code when it ended itself
 constexpr char NO_KILL[] = "0xFFFFFFFF";
 
-std::string BinFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\'));
-    return folder + "\\bin";
-}
-
 Bytes Generated(uint32_t size, uint32_t seed) { return GeneratedBytes(size, seed, 3); }
-
-struct Search {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<Search*>(data);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && ClassOf(window) == DIALOG_CLASS) {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
 
 // The bar's position, asked across the process boundary; the updater answers
 // from its message pump, between chunks.
@@ -137,10 +111,8 @@ Drive DriveUpdater(const std::string& patch, const KillPoint* kill) {
             }
             continue;
         }
-        Search search{process.dwProcessId, {}};
-        EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
-        for (HWND window : search.found) {
-            if (HWND text = GetDlgItem(window, MESSAGE_BOX_TEXT_ID)) {
+        for (HWND window : e2e::VisibleDialogsOf(process.dwProcessId)) {
+            if (HWND text = GetDlgItem(window, e2e::MESSAGE_BOX_TEXT_ID)) {
                 if (answered.insert(window).second) {
                     const int button = WindowText(text) == TEXT_CONSENT ? IDYES : IDOK;
                     PostMessageA(GetDlgItem(window, button), BM_CLICK, 0, 0);
@@ -214,7 +186,8 @@ protected:
         // and is long, so that a kill on its first half still lands before the commit.
         const std::vector<std::pair<std::string, uint32_t>> sizes = {
             {"a.arc", 3 * MIB / 2}, {"b.arc", 5 * MIB / 2}, {"c.arc", MIB / 2 + 3}, {"new.arc", 12 * MIB + 1}};
-        std::vector<TestRecord> oldRecords, newRecords;
+        std::vector<TestEntry> oldFiles;
+        std::vector<TestRecord> newRecords;
         std::string lines = "KVX.hvl\n";
         uint32_t seed = 1;
         for (const auto& file : sizes) {
@@ -222,16 +195,9 @@ protected:
             newFiles_.push_back({file.first, fresh});
             newRecords.push_back({file.first, ChecksumOf(fresh)});
             if (file.first == "new.arc") continue;
-            const Bytes old = Generated(1000 + seed * 77, 100 + seed);
-            ASSERT_TRUE(WriteWholeFile(install_ + "\\" + file.first, old));
-            oldRecords.push_back({file.first, ChecksumOf(old)});
+            oldFiles.push_back({file.first, Generated(1000 + seed * 77, 100 + seed)});
             lines += file.first + "\n";
         }
-        oldRecords.push_back({"gone.arc", Bytes(8, 1)});
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\KVX.hvl", HashValueListBytes(oldRecords)));
-        Bytes uninstall = BytesOf(lines);
-        uninstall.push_back(0);
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\uninst.lst", uninstall));
         newList_ = HashValueListBytes(newRecords);
         expectedUninstall_ = BytesOf(lines + "new.arc\n");
         expectedUninstall_.push_back(0);
@@ -242,17 +208,12 @@ protected:
         patch_ = packageFolder_ / "patch.exe";
         WritePatch(entries, patch_);
 
-        RemoveKey();
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExA(key, "InstalledFolder", 0, REG_SZ, reinterpret_cast<const BYTE*>(install_.c_str()),
-                       static_cast<DWORD>(install_.size() + 1));
-        RegCloseKey(key);
+        UnregisterGame();
+        ASSERT_TRUE(InstallGame(install_, oldFiles, lines));
         baseline_ = TakeFolderSnapshot(root_.Path());
     }
 
-    void TearDown() override { RemoveKey(); }
+    void TearDown() override { UnregisterGame(); }
 
     // The real updater with `entries` as its package.
     static void WritePatch(const std::vector<TestEntry>& entries, const std::string& path) {
@@ -272,8 +233,8 @@ protected:
         RemoveTree(install_);
         ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
         ASSERT_TRUE(WriteWholeFile(install_ + "\\keep.dat", BytesOf("not in the patch")));
-        std::vector<TestRecord> oldRecords = {{"gone.arc", Bytes(8, 1)}}, newRecords = oldRecords;
-        std::vector<TestEntry> entries(1);
+        std::vector<TestRecord> newRecords = {{"gone.arc", Bytes(8, 1)}};
+        std::vector<TestEntry> entries(1), oldFiles;
         std::string lines = "KVX.hvl\n";
         for (uint32_t i = 0; i + 1 < PACKAGE_MAX_ENTRIES; ++i) {
             char name[16];
@@ -281,25 +242,15 @@ protected:
             entries.push_back({name, Generated(100 + i * 37, 500 + i)});
             newRecords.push_back({name, ChecksumOf(entries.back().data)});
             if (i >= 20) continue;
-            const Bytes old = Generated(50 + i, 900 + i);
-            ASSERT_TRUE(WriteWholeFile(install_ + "\\" + name, old));
-            oldRecords.push_back({name, ChecksumOf(old)});
+            oldFiles.push_back({name, Generated(50 + i, 900 + i)});
             lines += std::string(name) + "\n";
         }
         entries[0] = {"KVX.hvl", HashValueListBytes(newRecords)};
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\KVX.hvl", HashValueListBytes(oldRecords)));
-        Bytes uninstall = BytesOf(lines);
-        uninstall.push_back(0);
-        ASSERT_TRUE(WriteWholeFile(install_ + "\\uninst.lst", uninstall));
+        ASSERT_TRUE(InstallGame(install_, oldFiles, lines));
         for (const TestEntry& entry : entries) smallEntries_.push_back({entry.name, entry.data});
         smallPatch_ = packageFolder_ / "small.exe";
         WritePatch(entries, smallPatch_);
         baseline_ = TakeFolderSnapshot(root_.Path());
-    }
-
-    static void RemoveKey() {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_PATH);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, PUBLISHER_KEY_PATH);
     }
 
     // What a complete update leaves: the new files, the new list (every file it

@@ -15,6 +15,7 @@
 #include "entry/program_names.h"
 #include "package/update_result.h"
 #include "package/package_format.h"
+#include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
@@ -30,16 +31,6 @@ using e2e::WindowKind;
 using Snapshot = std::map<std::string, Bytes>;
 
 constexpr uint32_t MIB = 1024 * 1024;
-
-// build/windows/bin, beside the tests folder this program runs from.
-std::string BinFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder = path;
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\'));
-    return folder + "\\bin";
-}
 
 DWORD RunAndWait(const std::string& program, std::string commandLine) {
     STARTUPINFOA startup = {};
@@ -84,9 +75,6 @@ struct PatchFile {
 
 class Updater : public ::testing::Test {
 protected:
-    static constexpr char KEY_PATH[] = "Software\\Pellowick\\Aubrelle";
-    static constexpr char PUBLISHER_KEY_PATH[] = "Software\\Pellowick";
-
     void SetUp() override {
         // "ソ" and "表" end in the byte 0x5C: no byte of the path may be taken for a separator.
         installFolder_ = root_ / "ソフト";
@@ -95,27 +83,10 @@ protected:
         ASSERT_TRUE(CreateDirectoryA(installFolder_.c_str(), nullptr));
         staging_ = root_ / "staging";
         ASSERT_TRUE(CreateDirectoryA(staging_.c_str(), nullptr));
-        RemoveKey();
+        UnregisterGame();
     }
 
-    void TearDown() override { RemoveKey(); }
-
-    static void RemoveKey() {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, KEY_PATH);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, PUBLISHER_KEY_PATH);
-    }
-
-    static void SetRegistryValue(DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, KEY_PATH, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExA(key, "InstalledFolder", 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-    void RegisterInstallFolder() {
-        SetRegistryValue(REG_SZ, installFolder_.c_str(), static_cast<DWORD>(installFolder_.size() + 1));
-    }
+    void TearDown() override { UnregisterGame(); }
 
     std::string Installed(const std::string& name) const { return installFolder_ + "\\" + name; }
 
@@ -124,16 +95,9 @@ protected:
     void InstallGame() {
         oldData1_ = GeneratedData(1000, 1);
         oldData2_ = GeneratedData(2000, 2);
-        ASSERT_TRUE(WriteWholeFile(Installed("data1.arc"), oldData1_));
-        ASSERT_TRUE(WriteWholeFile(Installed("data2.arc"), oldData2_));
-        ASSERT_TRUE(WriteWholeFile(Installed("KVX.hvl"), HashValueListBytes({{"data1.arc", ChecksumOf(oldData1_)},
-                                                                             {"data2.arc", ChecksumOf(oldData2_)},
-                                                                             {"gone.arc", Bytes(8, 0x11)}})));
         uninstallText_ = "KVX.hvl\ndata1.arc\ndata2.arc\nuninst.lst\n";
-        Bytes list = BytesOf(uninstallText_);
-        list.push_back(0);
-        ASSERT_TRUE(WriteWholeFile(Installed("uninst.lst"), list));
-        RegisterInstallFolder();
+        const std::vector<TestEntry> files = {{"data1.arc", oldData1_}, {"data2.arc", oldData2_}};
+        ASSERT_TRUE(testing_support::InstallGame(installFolder_, files, uninstallText_));
     }
 
 #ifdef _WIN64
@@ -325,19 +289,17 @@ TEST_F(Updater, WithoutAUsableRegistryValueTheGameIsNotInstalled) {
     const std::string patch = Pack(StandardPatch());
     const Snapshot before = FolderContents(installFolder_);
     const std::string overLong(MAX_PATH, 'x');
-    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
-        {"key missing", [] { RemoveKey(); }},
-        {"REG_EXPAND_SZ",
-         [&] {
-             SetRegistryValue(REG_EXPAND_SZ, installFolder_.c_str(), static_cast<DWORD>(installFolder_.size() + 1));
-         }},
-        {"261 bytes", [&] { SetRegistryValue(REG_SZ, overLong.c_str(), MAX_PATH + 1); }},
-        {"260 bytes without terminator", [&] { SetRegistryValue(REG_SZ, overLong.c_str(), MAX_PATH); }},
+    const DWORD folderSize = static_cast<DWORD>(installFolder_.size() + 1);
+    const std::vector<std::pair<const char*, std::function<bool()>>> cases = {
+        {"key missing", [] { return true; }},
+        {"REG_EXPAND_SZ", [&] { return SetInstallFolderValue(REG_EXPAND_SZ, installFolder_.c_str(), folderSize); }},
+        {"261 bytes", [&] { return SetInstallFolderValue(REG_SZ, overLong.c_str(), MAX_PATH + 1); }},
+        {"260 bytes without terminator", [&] { return SetInstallFolderValue(REG_SZ, overLong.c_str(), MAX_PATH); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
-        RemoveKey();
-        c.second();
+        UnregisterGame();
+        ASSERT_TRUE(c.second());
         const RunRecord run = e2e::RunProgram(patch, Consenting());
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(run.exitCode, static_cast<DWORD>(-1));

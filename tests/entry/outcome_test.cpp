@@ -1,4 +1,4 @@
-// Which message, with which icon, each result of the run gets.
+// Which message, in which box, each result of the run gets.
 #include "entry/outcome.h"
 
 #include <gtest/gtest.h>
@@ -11,21 +11,21 @@ TEST(Outcome, ResultsWithAMessage) {
     struct Case {
         UpdateResult result;
         const char* text;
-        UINT icon;
+        void (*show)(const char*);
     };
     const Case cases[] = {
-        {UPDATE_OK, TEXT_SUCCESS, MB_ICONINFORMATION},
-        {UPDATE_E_CORRUPT, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
-        {UPDATE_E_TOO_MANY_ENTRIES, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
-        {0x80000003, TEXT_DAMAGED_PACKAGE, MB_ICONWARNING},
-        {UPDATE_E_IO, TEXT_OTHER_FAILURE, MB_ICONWARNING},
-        {UPDATE_E_UNINSTALL_LIST, TEXT_UNINSTALL_LIST_FAILURE, MB_ICONWARNING},
+        {UPDATE_OK, TEXT_SUCCESS, ShowInformation},
+        {UPDATE_E_CORRUPT, TEXT_DAMAGED_PACKAGE, ShowWarning},
+        {UPDATE_E_TOO_MANY_ENTRIES, TEXT_DAMAGED_PACKAGE, ShowWarning},
+        {0x80000003, TEXT_DAMAGED_PACKAGE, ShowWarning},
+        {UPDATE_E_IO, TEXT_OTHER_FAILURE, ShowWarning},
+        {UPDATE_E_UNINSTALL_LIST, TEXT_UNINSTALL_LIST_FAILURE, ShowWarning},
     };
     for (const Case& c : cases) {
         const Outcome outcome = OutcomeOf(c.result);
         ASSERT_NE(outcome.text, nullptr) << std::hex << c.result;
         EXPECT_STREQ(outcome.text, c.text) << std::hex << c.result;
-        EXPECT_EQ(outcome.icon, c.icon) << std::hex << c.result;
+        EXPECT_EQ(outcome.show, c.show) << std::hex << c.result;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "install/installed_list.h"
 #include "install/uninstall_list.h"
 #include "package/package_format.h"
 #include "support/failing_allocation.h"
@@ -27,15 +28,8 @@ Bytes ReadBytes(const std::string& path) { return ReadWholeFile(path); }
 
 bool WriteText(const std::string& path, const std::string& text) { return WriteWholeFile(path, text); }
 
-std::string ReadText(const std::string& path) {
-    const Bytes bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 uint32_t CountOf(const Bytes& list) {
-    return list.size() < 16 ? UINT32_MAX : list[12] | list[13] << 8 | list[14] << 16 | uint32_t{list[15]} << 24;
+    return list.size() < 16 ? UINT32_MAX : ReadU32(list, 12);
 }
 
 // Writes "<name>.tmp" with new content and, when `old` is given, "<name>" with the old.

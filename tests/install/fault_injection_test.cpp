@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "install/commit_pass.h"
+#include "install/installed_list.h"
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
 #include "package/package_format.h"

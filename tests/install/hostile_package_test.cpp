@@ -76,12 +76,6 @@ void StartWatching() {
 
 // ---- Base packages: valid, each one installs cleanly before it is damaged.
 
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 8));
-    return bytes;
-}
-
 const char SOFT_FOLDER[] = "\x83\x5C";  // "ソ": its trail byte is the code of "\"
 
 struct Base {
@@ -106,8 +100,8 @@ std::vector<Base> MakeBases() {
     std::vector<Base> bases;
     {   // As shipped: the list first, archives verified by it, one entry it does not cover.
         Base b;
-        b.entries = {{"KVX.hvl", {}}, {"A.ARC", Pattern(3000, 1)}, {"b.arc", Pattern(70000, 2)},
-                     {"d.arc", Pattern(500, 3)}, {"x.arc", Pattern(40, 4)}, {"new.bin", Pattern(100, 5)}};
+        b.entries = {{"KVX.hvl", {}}, {"A.ARC", GeneratedBytes(3000, 1)}, {"b.arc", GeneratedBytes(70000, 2)},
+                     {"d.arc", GeneratedBytes(500, 3)}, {"x.arc", GeneratedBytes(40, 4)}, {"new.bin", GeneratedBytes(100, 5)}};
         b.listEntry = 0;
         AddList(b, {{"a.arc", 1}, {"b.arc", 2}, {"sub\\d.arc", 3}, {std::string(SOFT_FOLDER) + "\\x.arc", 4},
                     {"gone.arc", -1}});
@@ -116,15 +110,15 @@ std::vector<Base> MakeBases() {
     {   // The 32-byte layout.
         Base b;
         b.longEntries = false;
-        b.entries = {{"KVX.hvl", {}}, {"a.arc", Pattern(1000, 6)}, {"b.arc", Pattern(20, 7)},
-                     {"new.bin", Pattern(300, 8)}};
+        b.entries = {{"KVX.hvl", {}}, {"a.arc", GeneratedBytes(1000, 6)}, {"b.arc", GeneratedBytes(20, 7)},
+                     {"new.bin", GeneratedBytes(300, 8)}};
         b.listEntry = 0;
         AddList(b, {{"a.arc", 1}, {"b.arc", 2}});
         bases.push_back(b);
     }
     {   // No list: every entry unverified, one with a Shift-JIS name.
         Base b;
-        b.entries = {{"a.arc", Pattern(777, 9)}, {std::string(SOFT_FOLDER) + ".arc", Pattern(66, 10)},
+        b.entries = {{"a.arc", GeneratedBytes(777, 9)}, {std::string(SOFT_FOLDER) + ".arc", GeneratedBytes(66, 10)},
                      {"new.bin", {}}};
         bases.push_back(b);
     }
@@ -133,7 +127,7 @@ std::vector<Base> MakeBases() {
     }
     {   // The list last, an entry of two chunks.
         Base b;
-        b.entries = {{"a.arc", Pattern(10, 11)}, {"big.arc", Pattern(COPY_CHUNK_SIZE + 1, 12)}, {"kvx.HVL", {}}};
+        b.entries = {{"a.arc", GeneratedBytes(10, 11)}, {"big.arc", GeneratedBytes(COPY_CHUNK_SIZE + 1, 12)}, {"kvx.HVL", {}}};
         b.listEntry = 2;
         AddList(b, {{"big.arc", 1}, {"a.arc", 0}});
         bases.push_back(b);
@@ -142,7 +136,7 @@ std::vector<Base> MakeBases() {
         Base b;
         b.entries.push_back({"KVX.hvl", {}});
         for (int i = 1; i < static_cast<int>(PACKAGE_MAX_ENTRIES); ++i) {
-            b.entries.push_back({"e" + std::to_string(i) + ".arc", Pattern(i * 3, static_cast<uint8_t>(i))});
+            b.entries.push_back({"e" + std::to_string(i) + ".arc", GeneratedBytes(i * 3, static_cast<uint8_t>(i))});
         }
         b.listEntry = 0;
         AddList(b, {{"e1.arc", 1}, {"e2.arc", 2}, {"e31.arc", 31}});
@@ -592,7 +586,7 @@ TEST_F(HostilePackages, UndamagedBasesInstall) {
 // A file installed under a name that another entry uses for its temporary file
 // would be moved onto that entry's name by the commit, or removed by the cleanup.
 TEST_F(HostilePackages, InstallNamesEndingInTmpAreRefused) {
-    const Bytes verified = Pattern(200, 1), other = Pattern(300, 2);
+    const Bytes verified = GeneratedBytes(200, 1), other = GeneratedBytes(300, 2);
     const std::vector<std::vector<TestEntry>> packages = {
         {{"a.arc.tmp", other}, {"a.arc", verified}},
         {{"a.arc", verified}, {"A.ARC.TMP", other}},

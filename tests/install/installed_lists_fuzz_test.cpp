@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "install/commit_pass.h"
+#include "install/installed_list.h"
 #include "install/uninstall_list.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"

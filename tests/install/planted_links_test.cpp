@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "install/commit_pass.h"
 #include "install/install_paths.h"
+#include "install/installed_list.h"
 #include "install/link_guard.h"
 #include "install/list_file.h"
 #include "install/uninstall_list.h"
@@ -26,13 +26,6 @@
 using namespace testing_support;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    const Bytes bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Everything of a file outside the install folder that a run could change.
 struct FileState {

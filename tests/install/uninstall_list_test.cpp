@@ -19,13 +19,6 @@ namespace {
 // Text with its NULs, written as given.
 std::string Z(const char* text, size_t length) { return std::string(text, length); }
 
-std::string ReadText(const std::string& path) {
-    const std::vector<uint8_t> bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // A folder holding "uninst.lst" with the given bytes.
 struct ListFolder {
     explicit ListFolder(const std::string& content) : folder("uninst") {

@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "package/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
+#include "support/folder_snapshot.h"
 #include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
@@ -67,44 +67,6 @@ void PressAbort() {
     PostMessageA(GetDlgItem(progressDialogHandle, IDC_ABORT), BM_CLICK, 0, 0);
 }
 
-// ---- The install folder, compared byte for byte.
-
-using Snapshot = std::map<std::string, Bytes>;  // relative name -> content; folders end in "\"
-
-void AddToSnapshot(const std::string& root, const std::string& relative, Snapshot& out) {
-    WIN32_FIND_DATAA found;
-    const std::string pattern = root + (relative.empty() ? "" : "\\" + relative) + "\\*";
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string path = relative.empty() ? name : relative + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[path + "\\"] = Bytes();
-            AddToSnapshot(root, path, out);
-        } else {
-            out[path] = ReadWholeFile(root + "\\" + path);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-Snapshot TakeSnapshot(const std::string& root) {
-    Snapshot snapshot;
-    AddToSnapshot(root, "", snapshot);
-    return snapshot;
-}
-
-std::vector<std::string> TemporaryNames(const std::string& root) {
-    std::vector<std::string> names;
-    for (const auto& file : TakeSnapshot(root)) {
-        const std::string& name = file.first;
-        if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".tmp") == 0) names.push_back(name);
-    }
-    return names;
-}
-
 // The name as the file system stores it (its letter case), or "" when missing.
 std::string StoredName(const std::string& folder, const std::string& name) {
     WIN32_FIND_DATAA found;
@@ -118,12 +80,6 @@ std::string Status(const std::string& installName) {
     char text[MAX_PATH];
     std::snprintf(text, sizeof text, TEXT_INSTALLING_FORMAT, installName.c_str());
     return text;
-}
-
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
-    return bytes;
 }
 
 TestRecord RecordFor(const std::string& path, const Bytes& data) { return {path, ChecksumOf(data)}; }
@@ -179,10 +135,10 @@ protected:
     }
 
     void ExpectRefusedBytes(const Bytes& patch, UpdateResult expected) {
-        const Snapshot before = TakeSnapshot(installRoot_.Path());
+        const FolderSnapshot before = TakeFolderSnapshot(installRoot_.Path());
         EXPECT_EQ(RunBytes(patch), expected);
-        EXPECT_EQ(TakeSnapshot(installRoot_.Path()), before);
-        EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+        EXPECT_EQ(TakeFolderSnapshot(installRoot_.Path()), before);
+        EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
     }
 
     HWND dialog_ = nullptr;
@@ -196,7 +152,7 @@ protected:
 
 TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
     InstallOldGame();
-    const Bytes a = Pattern(3000, 1), b = Pattern(0x100001, 2);
+    const Bytes a = GeneratedBytes(3000, 1), b = GeneratedBytes(0x100001, 2);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b), RecordFor("gone.arc", a)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"A.ARC", a}, {"b.arc", b}}), UPDATE_OK);
 
@@ -206,7 +162,7 @@ TEST_F(UpdateRunTest, InstallsVerifiedEntriesAndTheListUnderTheirNames) {
     EXPECT_EQ(StoredName(install_, "a.arc"), "a.arc") << "the record's path decides the name";
     EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)}))
         << "the package's list is installed, then pruned to the files present";
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 
     EXPECT_EQ(statusSpy.texts, (std::vector<std::string>{Status(LIST_ENTRY_NAME), Status("a.arc"), Status("b.arc")}));
     EXPECT_EQ(totalSpy.rangeHighs, std::vector<uint32_t>{3});
@@ -229,7 +185,7 @@ TEST_F(UpdateRunTest, ZeroEntriesStillCommit) {
 
 TEST_F(UpdateRunTest, WithoutAListEveryEntryIsInstalledUnverifiedInItsStoredCase) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes data = Pattern(5000, 3);
+    const Bytes data = GeneratedBytes(5000, 3);
     EXPECT_EQ(Run({{"Data.ARC", data}, {"other.bin", BytesOf("x")}}), UPDATE_OK);
     EXPECT_EQ(StoredName(install_, "data.arc"), "Data.ARC");
     EXPECT_EQ(ReadWholeFile(In("Data.ARC")), data);
@@ -239,7 +195,7 @@ TEST_F(UpdateRunTest, WithoutAListEveryEntryIsInstalledUnverifiedInItsStoredCase
 
 TEST_F(UpdateRunTest, AnEntryWithoutARecordKeepsItsIndexName) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes a = Pattern(100, 4), extra = Pattern(50, 5);
+    const Bytes a = GeneratedBytes(100, 4), extra = GeneratedBytes(50, 5);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"Extra.Bin", extra}}), UPDATE_OK);
     EXPECT_EQ(StoredName(install_, "extra.bin"), "Extra.Bin");
@@ -250,7 +206,7 @@ TEST_F(UpdateRunTest, AnEntryWithoutARecordKeepsItsIndexName) {
 TEST_F(UpdateRunTest, ARecordPathWithAFolderPlacesTheEntryThere) {
     Put("uninst.lst", BytesOf(""));
     ASSERT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
-    const Bytes data = Pattern(2048, 6);
+    const Bytes data = GeneratedBytes(2048, 6);
     const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}), UPDATE_OK);
     EXPECT_EQ(StoredName(In("sub"), "name.arc"), "Name.arc");
@@ -261,7 +217,7 @@ TEST_F(UpdateRunTest, ARecordPathWithAFolderPlacesTheEntryThere) {
 
 TEST_F(UpdateRunTest, ARecordFolderThatDoesNotExistIsAnIoFailure) {
     InstallOldGame();
-    const Bytes data = Pattern(2048, 6);
+    const Bytes data = GeneratedBytes(2048, 6);
     const Bytes list = HashValueListBytes({RecordFor("sub\\Name.arc", data)});
     ExpectRefused({{LIST_ENTRY_NAME, list}, {"name.ARC", data}}, UPDATE_E_IO);
     EXPECT_EQ(statusSpy.texts.back(), Status("sub\\Name.arc"));
@@ -285,7 +241,7 @@ TEST_F(UpdateRunTest, EmptyEntryFailsAgainstANonZeroChecksum) {
 
 TEST_F(UpdateRunTest, FileBarFollowsTheChunks) {
     Put("uninst.lst", BytesOf(""));
-    const Bytes exact = Pattern(COPY_CHUNK_SIZE, 7), longer = Pattern(COPY_CHUNK_SIZE + 1, 8);
+    const Bytes exact = GeneratedBytes(COPY_CHUNK_SIZE, 7), longer = GeneratedBytes(COPY_CHUNK_SIZE + 1, 8);
     const Bytes list = HashValueListBytes({RecordFor("exact.arc", exact), RecordFor("longer.arc", longer)});
     EXPECT_EQ(Run({{"exact.arc", exact}, {"longer.arc", longer}, {LIST_ENTRY_NAME, list}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(In("exact.arc")), exact);
@@ -298,7 +254,7 @@ TEST_F(UpdateRunTest, FileBarFollowsTheChunks) {
 
 TEST_F(UpdateRunTest, DataPastTheEndOfTheFileIsCorrupt) {
     InstallOldGame();
-    Bytes patch = PatchBytes(PackageBytes({{"a.arc", Pattern(100, 1)}, {"b.arc", Pattern(COPY_CHUNK_SIZE + 500, 2)}}));
+    Bytes patch = PatchBytes(PackageBytes({{"a.arc", GeneratedBytes(100, 1)}, {"b.arc", GeneratedBytes(COPY_CHUNK_SIZE + 500, 2)}}));
     patch.resize(patch.size() - 100);  // the second chunk of b.arc comes short
     ExpectRefusedBytes(patch, UPDATE_E_CORRUPT);
     EXPECT_EQ(fileSpy.positions.back(), uint32_t(uint64_t{COPY_CHUNK_SIZE} * 0xFFFF / (COPY_CHUNK_SIZE + 500)))
@@ -307,7 +263,7 @@ TEST_F(UpdateRunTest, DataPastTheEndOfTheFileIsCorrupt) {
 
 TEST_F(UpdateRunTest, ChecksumMismatchStopsAtThatEntry) {
     InstallOldGame();
-    const Bytes a = Pattern(COPY_CHUNK_SIZE + 10, 1), b = Pattern(700, 2), c = Pattern(800, 3);
+    const Bytes a = GeneratedBytes(COPY_CHUNK_SIZE + 10, 1), b = GeneratedBytes(700, 2), c = GeneratedBytes(800, 3);
     Bytes wrong = ChecksumOf(b);
     wrong[7] ^= 1;
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), {"b.arc", wrong}, RecordFor("c.arc", c)});
@@ -398,7 +354,7 @@ TEST_F(UpdateRunTest, DeviceNamesAndNamesNoFileMayHoldAreRefusedBeforeAnythingIs
 // below 2 GiB, anything after) keeps its list, so its entries stay verified.
 TEST_F(UpdateRunTest, AnImageOfFourGibibytesKeepsItsList) {
     InstallOldGame();
-    const Bytes a = Pattern(3000, 1);
+    const Bytes a = GeneratedBytes(3000, 1);
     const auto runLarge = [&](const Bytes& checksum) {
         const std::vector<TestEntry> entries = {{LIST_ENTRY_NAME, HashValueListBytes({{"a.arc", checksum}})},
                                                 {"a.arc", a}};
@@ -439,7 +395,7 @@ TEST_F(UpdateRunTest, CancelConfirmedDuringAChunk) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position == 0xFFFF / 3) PressAbort();
     };
-    ExpectRefused({{"a.arc", Pattern(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
+    ExpectRefused({{"a.arc", GeneratedBytes(3 * COPY_CHUNK_SIZE, 1)}, {"b.arc", BytesOf("b")}}, UPDATE_E_CANCELLED);
     EXPECT_EQ(confirmation_.boxes.size(), 1u);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 3})) << "copying stopped after that chunk";
     EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0}) << "the entry stopped half-way is not counted";
@@ -463,7 +419,7 @@ TEST_F(UpdateRunTest, CloseDuringAChunkAborts) {
     fileSpy.onPosition = [dialog](uint32_t position) {
         if (position == 0xFFFF / 2) PostMessageA(dialog, WM_CLOSE, 0, 0);
     };
-    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE + 2, 1)}}, UPDATE_E_ABORTED);
+    ExpectRefused({{"a.arc", GeneratedBytes(2 * COPY_CHUNK_SIZE + 2, 1)}}, UPDATE_E_ABORTED);
     EXPECT_EQ(progressDialogHandle, nullptr);
     EXPECT_FALSE(IsWindow(dialog));
 }
@@ -481,7 +437,7 @@ TEST_F(UpdateRunTest, QuitDuringAChunkAborts) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position > 0 && position < 0xFFFF) PostQuitMessage(0);
     };
-    ExpectRefused({{"a.arc", Pattern(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
+    ExpectRefused({{"a.arc", GeneratedBytes(4 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_ABORTED);
     EXPECT_EQ(fileSpy.positions, (std::vector<uint32_t>{0, 0, 0xFFFF / 4}));
     EXPECT_EQ(totalSpy.positions, std::vector<uint32_t>{0});
 }
@@ -500,7 +456,7 @@ TEST_F(UpdateRunTest, CancelThenCloseIsCancelled) {
     fileSpy.onPosition = [](uint32_t position) {
         if (position == 0xFFFF / 2) PressAbort();
     };
-    ExpectRefused({{"a.arc", Pattern(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
+    ExpectRefused({{"a.arc", GeneratedBytes(2 * COPY_CHUNK_SIZE, 1)}}, UPDATE_E_CANCELLED);
     EXPECT_EQ(confirmation_.boxes.size(), 1u);
     EXPECT_EQ(abortRequested, 1);
     EXPECT_EQ(cancelRequested, 1);
@@ -518,13 +474,13 @@ TEST_F(UpdateRunTest, StaleReadOnlyHiddenTemporaryFileIsReplaced) {
     fileSpy.onPosition = [&](uint32_t position) {
         if (position == 0xFFFF) attributesWhileCopying = GetFileAttributesA(temporary.c_str());
     };
-    const Bytes a = Pattern(900, 9);
+    const Bytes a = GeneratedBytes(900, 9);
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     ASSERT_NE(attributesWhileCopying, INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(attributesWhileCopying & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
     EXPECT_EQ(GetFileAttributesA(In("a.arc").c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 }
 
 TEST_F(UpdateRunTest, StaleTemporaryFileIsDeletedWhenThePumpStopsTheRun) {
@@ -545,7 +501,7 @@ TEST_F(UpdateRunTest, StaleTemporaryFileOfAHardLinkNeverWritesThroughIt) {
     if (!CreateHardLinkA(In("a.arc.tmp").c_str(), victim.c_str(), nullptr)) {
         GTEST_SKIP() << "hard links cannot be made here (error " << GetLastError() << ")";
     }
-    const Bytes a = Pattern(900, 9);
+    const Bytes a = GeneratedBytes(900, 9);
     EXPECT_EQ(Run({{"a.arc", a}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
@@ -576,7 +532,7 @@ BOOL WINAPI TracedMove(const char* from, const char* to, DWORD flags) {
 // the commit's first rename, which keeps its flags.
 TEST_F(UpdateRunTest, EveryTemporaryFileIsFlushedBeforeTheFirstRename) {
     InstallOldGame();
-    const Bytes a = Pattern(3000, 1), b = Pattern(COPY_CHUNK_SIZE + 5, 2), fresh = Pattern(10, 3);
+    const Bytes a = GeneratedBytes(3000, 1), b = GeneratedBytes(COPY_CHUNK_SIZE + 5, 2), fresh = GeneratedBytes(10, 3);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)});
     fileCalls.clear();
     ASSERT_TRUE(HookImportAs("kernel32.dll", "FlushFileBuffers", &TracedFlush, realFlush));
@@ -603,13 +559,13 @@ TEST_F(UpdateRunTest, InstallFolderWithATrailByte5C) {
     install_ = installRoot_ / "ソフト";
     ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
     Put("uninst.lst", BytesOf(""));
-    const Bytes a = Pattern(1234, 1), kana = Pattern(77, 2);
+    const Bytes a = GeneratedBytes(1234, 1), kana = GeneratedBytes(77, 2);
     const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("表.arc", kana)});
     EXPECT_EQ(Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"表.ARC", kana}}), UPDATE_OK);
     EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
     EXPECT_EQ(ReadWholeFile(In("表.arc")), kana);
-    EXPECT_EQ(TakeSnapshot(installRoot_.Path()).count("ソフト\\表.arc"), 1u);
-    EXPECT_TRUE(TemporaryNames(installRoot_.Path()).empty());
+    EXPECT_EQ(TakeFolderSnapshot(installRoot_.Path()).count("ソフト\\表.arc"), 1u);
+    EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(installRoot_.Path())).empty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/window_names.h"
+#include "ui/resource_ids.h"
 
 namespace testing_support {
 
@@ -28,8 +29,10 @@ struct SeenBox {
 // is answered as it is (and the record shows what was missing).
 constexpr DWORD BOX_READY_LIMIT_MS = 10000;
 
-// A box is an owned "#32770" window, noted once when it is created, so that one
-// box is answered once however often the window manager activates it. The
+// A box is a top-level "#32770" window, owned or not (the outcome's boxes have no
+// owner), noted once when it is created, so that one box is answered once however
+// often the window manager activates it; the progress dialog, also such a window,
+// is let go once its controls show what it is. The
 // control it focuses is noted from the WM_SETFOCUS that control receives: what
 // GetFocus() says at a given moment depends on whether the box is active just
 // then. A timer, run by the box's own modal loop, answers the box once it is
@@ -76,7 +79,7 @@ private:
         HWND window = reinterpret_cast<HWND>(wParam);
         if (current && code == HCBT_CREATEWND) {
             const CBT_CREATEWNDA* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
-            if (create->lpcs->hwndParent && !(create->lpcs->style & WS_CHILD) && ClassOf(window) == "#32770") {
+            if (!(create->lpcs->style & WS_CHILD) && ClassOf(window) == "#32770") {
                 const UINT_PTR timer = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTimer);
                 if (timer) current->pending.push_back({window, timer, GetTickCount(), 0});
             }
@@ -128,6 +131,10 @@ private:
         for (Pending& candidate : current->pending)
             if (candidate.timer == timer) p = &candidate;
         if (!p) return;
+        if (GetDlgItem(p->box, IDC_ABORT)) {
+            Forget(p->box);
+            return;
+        }
         const bool ready = IsWindowVisible(p->box) && p->focusedId != 0;
         if (!ready && GetTickCount() - p->since < BOX_READY_LIMIT_MS) return;
         const HWND window = p->box;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/box_answerer.h"
+#include "ui/progress_controls.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
 
@@ -82,11 +83,8 @@ private:
 inline HWND OpenProgressDialog(bool activate = false) {
     ResetDialogState();
     HandleQueuedMessages();
-    if (!RegisterProgressBarClass()) return nullptr;
-    HWND dialog =
-        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
-    if (!dialog) return nullptr;
-    progressDialogHandle = dialog;
+    if (!CreateProgressDialog(GetModuleHandleA(nullptr))) return nullptr;
+    HWND dialog = progressDialogHandle;
     ShowWindow(dialog, activate ? SW_SHOWNORMAL : SW_SHOWNA);
     if (activate) SetForegroundWindow(dialog);
     HandleQueuedMessages();

@@ -21,6 +21,11 @@ inline void AppendU32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+inline uint32_t ReadU32(const Bytes& bytes, size_t at) {
+    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
 inline void AppendField(Bytes& out, const std::string& text, size_t size) {
     Bytes field(size, 0);
     std::memcpy(field.data(), text.data(), text.size() < size ? text.size() : size);

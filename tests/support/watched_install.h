@@ -62,11 +62,6 @@ inline const char* ResultName(UpdateResult result) {
     }
 }
 
-inline uint32_t ReadU32(const Bytes& bytes, size_t at) {
-    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
 // `actual` is `source` rewritten by the pruning: the first 12 header bytes kept,
 // the count of the records kept, and those an in-order subsequence of the source's
 // records where every record left out names a file missing from `install`.

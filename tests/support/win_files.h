@@ -37,6 +37,14 @@ inline std::vector<uint8_t> ReadWholeFile(const std::string& path, bool* exists 
     return bytes;
 }
 
+inline std::string ReadText(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Anything at `path`: a file, a folder or a link.
+inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 inline bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -60,6 +68,16 @@ inline void RemoveTree(const std::string& folder) {
         FindClose(search);
     }
     RemoveDirectoryA(folder.c_str());
+}
+
+// The build's bin folder, beside the tests folder this program runs from.
+inline std::string BinFolder() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    folder.erase(folder.find_last_of('\\'));
+    folder.erase(folder.find_last_of('\\'));
+    return folder + "\\bin";
 }
 
 // A fresh folder under the temporary directory, removed with everything in it.

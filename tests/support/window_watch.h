@@ -210,6 +210,13 @@ inline BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     return TRUE;
 }
 
+// The visible dialog-class windows of a process: its message boxes and its progress dialog.
+inline std::vector<HWND> VisibleDialogsOf(DWORD processId) {
+    WindowSearch search{processId, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 using Responder = std::function<Reply(const SeenWindow&)>;
 
 // Starts `program`, answers each of its visible dialogs once as `respond` says,
@@ -229,9 +236,7 @@ inline RunRecord RunProgram(const std::string& program, const Responder& respond
     const DWORD start = GetTickCount();
     for (;;) {
         const bool ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
-        WindowSearch search{process.dwProcessId, {}};
-        if (!ended) EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
-        for (HWND window : search.found) {
+        for (HWND window : ended ? std::vector<HWND>() : VisibleDialogsOf(process.dwProcessId)) {
             if (answered.count(window)) continue;
             const SeenWindow seen = Describe(window);
             record.windows.push_back(seen);

@@ -12,11 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    const std::vector<uint8_t> bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // A file holding `text` with `attributes`.
 void Make(const std::string& path, const std::string& text, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);

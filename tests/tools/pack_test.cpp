@@ -29,11 +29,13 @@
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/running_checksum.h"
+#include "support/package_builder.h"
 #include "support/pe_stub.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::GeneratedBytes;
 using testing_support::StubImage;
 using testing_support::StubShape;
 
@@ -86,17 +88,6 @@ Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Varied content, different for every seed.
-Bytes Content(size_t size, uint32_t seed) {
-    Bytes bytes(size);
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
 // The reference checksum, fed one byte at a time.
 Bytes ChecksumOf(const Bytes& data) {
     RunningChecksum state{};
@@ -107,12 +98,6 @@ Bytes ChecksumOf(const Bytes& data) {
 }
 
 Bytes ChecksumBytes(const uint8_t* checksum) { return Bytes(checksum, checksum + CHECKSUM_SIZE); }
-
-uint32_t U32At(const Bytes& bytes, size_t at) {
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + at, sizeof value);
-    return value;
-}
 
 void PutU32(Bytes& bytes, size_t at, uint32_t value) { std::memcpy(bytes.data() + at, &value, sizeof value); }
 
@@ -140,7 +125,7 @@ struct Workbench {
 
     // Adds a file of `size` bytes; the install path is given unless empty.
     Bytes Add(const std::string& name, size_t size, const std::string& installPath = "") {
-        Bytes data = Content(size, static_cast<uint32_t>(options.inputs.size() + 1));
+        Bytes data = GeneratedBytes(size, static_cast<uint32_t>(options.inputs.size() + 1));
         WriteFile(folder / name, data);
         options.inputs.push_back({folder / name, installPath, !installPath.empty()});
         return data;
@@ -219,7 +204,7 @@ TEST(PackBuild, LongIndexRoundTrip) {
     EXPECT_TRUE(std::equal(bench.stub.begin(), bench.stub.end(), patch.begin()));
     EXPECT_TRUE(std::all_of(patch.begin() + bench.stub.size(), patch.begin() + PACKAGE_OFFSET,
                             [](uint8_t x) { return x == 0; }));
-    EXPECT_EQ(U32At(patch, PACKAGE_OFFSET + 12), 4u);
+    EXPECT_EQ(testing_support::ReadU32(patch, PACKAGE_OFFSET + 12), 4u);
     EXPECT_TRUE(std::equal(a.begin(), a.end(), patch.begin() + in.verdict.entries[1].position));
     EXPECT_TRUE(std::equal(b.begin(), b.end(), patch.begin() + in.verdict.entries[2].position));
     // Unused bytes of the name field and the reserved bytes are zero.
@@ -252,11 +237,11 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     Workbench bench;
     const Bytes stale(8, 0xEE);
     WriteFile(bench.folder / "base.hvl",
-              ListFile({{"keep1.arc", Content(8, 1)},
+              ListFile({{"keep1.arc", GeneratedBytes(8, 1)},
                         {"sub\\Data.Arc", stale},
-                        {"keep2.exe", Content(8, 2)},
+                        {"keep2.exe", GeneratedBytes(8, 2)},
                         {"Other.arc", stale},
-                        {"later\\data.arc", Content(8, 3)}},
+                        {"later\\data.arc", GeneratedBytes(8, 3)}},
                        0x1234));
     bench.options.baseList = bench.folder / "base.hvl";
     const Bytes data = bench.Add("data.arc", 300);                  // takes the base list's path
@@ -268,14 +253,14 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     EXPECT_TRUE(in.problems.empty());
     ASSERT_EQ(in.verdict.records.size(), 6u);
     EXPECT_EQ(RecordPath(in.verdict.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), Content(8, 1));
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), GeneratedBytes(8, 1));
     EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Data.Arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(data));
     EXPECT_EQ(RecordPath(in.verdict.records[2]), "keep2.exe");
     EXPECT_EQ(RecordPath(in.verdict.records[3]), "new\\OTHER.arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[3].checksum), ChecksumOf(other));
     EXPECT_EQ(RecordPath(in.verdict.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), Content(8, 3)) << "a shadowed record is kept as it was";
+    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), GeneratedBytes(8, 3)) << "a shadowed record is kept as it was";
     EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
     EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
     EXPECT_EQ(in.verdict.listHeader.reserved, 0x1234u) << "kept, as the updater keeps it";
@@ -289,7 +274,7 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
 
 TEST(PackBuild, BaseListBytesAfterTheRecordsDroppedWithANote) {
     Workbench bench;
-    Bytes base = ListFile({{"a.arc", Content(8, 1)}, {"b.arc", Content(8, 2)}}, 7);
+    Bytes base = ListFile({{"a.arc", GeneratedBytes(8, 1)}, {"b.arc", GeneratedBytes(8, 2)}}, 7);
     base.insert(base.end(), {1, 2, 3, 4, 5});
     WriteFile(bench.folder / "base.hvl", base);
     bench.options.baseList = bench.folder / "base.hvl";
@@ -307,7 +292,7 @@ TEST(PackBuild, BaseListBytesAfterTheRecordsDroppedWithANote) {
 TEST(PackBuild, BaseListRefusals) {
     {
         Workbench bench;
-        Bytes damaged = ListFile({{"a.arc", Content(8, 1)}});
+        Bytes damaged = ListFile({{"a.arc", GeneratedBytes(8, 1)}});
         damaged.pop_back();
         WriteFile(bench.folder / "base.hvl", damaged);
         bench.options.baseList = bench.folder / "base.hvl";
@@ -316,14 +301,14 @@ TEST(PackBuild, BaseListRefusals) {
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", Content(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"sub\\kvx.HVL", GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "names the list itself");
     }
     {
         Workbench bench;
-        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", Content(8, 1)}}));
+        WriteFile(bench.folder / "base.hvl", ListFile({{"..\\a.arc", GeneratedBytes(8, 1)}}));
         bench.options.baseList = bench.folder / "base.hvl";
         bench.Add("a.arc", 10);
         ExpectRefused(bench, "..");
@@ -427,7 +412,7 @@ TEST(PackBuild, StubMustBeAnUnsignedWindowsGuiProgram) {
 TEST(PackBuild, OutputNeverOverwritesASource) {
     Workbench bench;
     const Bytes a = bench.Add("in1.arc", 5000);
-    WriteFile(bench.folder / "base.hvl", ListFile({{"x.arc", Content(8, 1)}}));
+    WriteFile(bench.folder / "base.hvl", ListFile({{"x.arc", GeneratedBytes(8, 1)}}));
     bench.options.baseList = bench.folder / "base.hvl";
     ASSERT_EQ(link((bench.folder / "in1.arc").c_str(), (bench.folder / "hard.arc").c_str()), 0);
     ASSERT_EQ(symlink("in1.arc", (bench.folder / "soft.arc").c_str()), 0);
@@ -565,7 +550,7 @@ TEST(PackBuild, FailuresLeaveNothingBehind) {
     // A refused build leaves an earlier patch as it was.
     Workbench earlier;
     earlier.Add("a.arc", 10);
-    const Bytes old = Content(123, 7);
+    const Bytes old = GeneratedBytes(123, 7);
     WriteFile(earlier.options.out, old);
     earlier.options.inputs.push_back({earlier.folder / "missing.arc", "", false});
     ExpectRefused(earlier, "missing.arc");
@@ -677,8 +662,8 @@ TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
     changed.push_back(0);
     EXPECT_EQ(warningsOf(changed), "1 bytes after the last entry are no signature\n");
     changed = good;
-    PutU32(changed, list + 12, U32At(good, list + 12) + 1);  // reads on into a.arc
-    PutU32(changed, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4, U32At(good, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4) - 64);
+    PutU32(changed, list + 12, testing_support::ReadU32(good, list + 12) + 1);  // reads on into a.arc
+    PutU32(changed, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4, testing_support::ReadU32(good, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4) - 64);
     const std::string shrunk = warningsOf(changed);
     EXPECT_EQ(shrunk, "the list's 3 records run past its entry's 80 bytes\n64 bytes of data belong to no entry\n");
 
@@ -783,10 +768,10 @@ void WriteGame(const std::string& root, const GameFiles& files, const std::vecto
 struct TwoVersions {
     Folder folder;
     DiffOptions options;
-    GameFiles old = {{"a.arc", Content(3000, 1)}, {"data/s.arc", Content(2000, 2)}, {"gone.txt", Content(10, 3)},
+    GameFiles old = {{"a.arc", GeneratedBytes(3000, 1)}, {"data/s.arc", GeneratedBytes(2000, 2)}, {"gone.txt", GeneratedBytes(10, 3)},
                      {"uninst.lst", BytesOf("KVX.hvl\na.arc\n")}};
-    GameFiles fresh = {{"a.arc", Content(3100, 4)}, {"data/s.arc", Content(2000, 2)}, {"data/n.arc", Content(500, 5)},
-                       {"uninst.lst", BytesOf("other\n")}, {"KVX.hvl", Content(80, 6)}};
+    GameFiles fresh = {{"a.arc", GeneratedBytes(3100, 4)}, {"data/s.arc", GeneratedBytes(2000, 2)}, {"data/n.arc", GeneratedBytes(500, 5)},
+                       {"uninst.lst", BytesOf("other\n")}, {"KVX.hvl", GeneratedBytes(80, 6)}};
 
     TwoVersions() {
         WriteFile(folder / "stub.exe", StubImage());
@@ -860,10 +845,10 @@ TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
         EXPECT_FALSE(plan.written);
         EXPECT_EQ(versions.folder.Names(), (std::set<std::string>{"new", "old", "stub.exe"})) << mention;
     };
-    refused([](TwoVersions& v) { v.fresh["extra/x.arc"] = Content(9, 7); }, "creates no folders): \"extra/x.arc\"");
-    refused([](TwoVersions& v) { v.fresh["A.ARC"] = Content(9, 8); }, "\"A.ARC\", \"a.arc\"");
+    refused([](TwoVersions& v) { v.fresh["extra/x.arc"] = GeneratedBytes(9, 7); }, "creates no folders): \"extra/x.arc\"");
+    refused([](TwoVersions& v) { v.fresh["A.ARC"] = GeneratedBytes(9, 8); }, "\"A.ARC\", \"a.arc\"");
     refused([](TwoVersions& v) {
-        for (int i = 0; i < 30; ++i) v.fresh["f" + std::to_string(i) + ".arc"] = Content(9, 9 + i);
+        for (int i = 0; i < 30; ++i) v.fresh["f" + std::to_string(i) + ".arc"] = GeneratedBytes(9, 9 + i);
     }, "32 files to pack and the list make 33 entries");
     refused([](TwoVersions&) {}, "--base-list", false);
     refused([](TwoVersions& v) { v.fresh = v.old; }, "nothing to pack");
@@ -872,9 +857,9 @@ TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
 TEST(PackVerify, ReportsMatchingDifferingAndMissingFiles) {
     Folder folder;
     const std::string game = folder / "game";
-    GameFiles files = {{"a.arc", Content(100, 1)}, {"Data/B.arc", Content(200, 2)}, {"c.arc", Content(300, 3)}};
+    GameFiles files = {{"a.arc", GeneratedBytes(100, 1)}, {"Data/B.arc", GeneratedBytes(200, 2)}, {"c.arc", GeneratedBytes(300, 3)}};
     WriteGame(game, files, {"a.arc", "data\\b.arc", "c.arc", "d.arc"});
-    WriteFile(game + "/c.arc", Content(300, 4));
+    WriteFile(game + "/c.arc", GeneratedBytes(300, 4));
     Verification verification;
     std::string error;
     ASSERT_TRUE(VerifyGame(game, false, verification, error)) << error;
@@ -1064,7 +1049,7 @@ TEST(PackCli, WorkflowCommands) {
 TEST(PackCli, SignalRemovesTheTemporaryFile) {
     Workbench bench;
     bench.Add("a.arc", 5000);
-    const Bytes earlier = Content(300, 3);
+    const Bytes earlier = GeneratedBytes(300, 3);
     WriteFile(bench.options.out, earlier);
     std::signal(SIGIO, SIG_IGN);  // the break's own notice; the lease state is read instead
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -29,12 +29,6 @@ struct PackedFile {
     Bytes data;
 };
 
-Bytes Content(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 9));
-    return bytes;
-}
-
 std::string LastComponentOf(const std::string& sjis) {
     const char* name;
     const char* extension;
@@ -52,9 +46,9 @@ Bytes EntryChecksum(FileHandle& image, const PackageIndex& index, uint32_t j) {
 void BuildAndReadBack(bool shortIndex) {
     TempFolder folder("pack");
     const std::vector<PackedFile> files = {
-        {"data.arc", "", "data.arc", Content(1500000, 1)},
-        {"voice.arc", u8"sub/Voice.ARC", "sub\\Voice.ARC", Content(4000, 2)},
-        {"sofuto.txt", u8"ソフト\\ソフト.txt", "\x83\x5C\x83\x74\x83\x67\\\x83\x5C\x83\x74\x83\x67.txt", Content(77, 3)},
+        {"data.arc", "", "data.arc", GeneratedBytes(1500000, 1)},
+        {"voice.arc", u8"sub/Voice.ARC", "sub\\Voice.ARC", GeneratedBytes(4000, 2)},
+        {"sofuto.txt", u8"ソフト\\ソフト.txt", "\x83\x5C\x83\x74\x83\x67\\\x83\x5C\x83\x74\x83\x67.txt", GeneratedBytes(77, 3)},
         {"empty.bin", "", "empty.bin", Bytes()},
     };
     BuildOptions options;
@@ -108,14 +102,14 @@ TEST(PackerUnderWine, RefusalLeavesNoFiles) {
     options.stub = folder / "stub.exe";
     options.out = folder / "patch.exe";
     ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
-    ASSERT_TRUE(WriteWholeFile(folder / "a.arc", Content(100, 2)));
+    ASSERT_TRUE(WriteWholeFile(folder / "a.arc", GeneratedBytes(100, 2)));
     options.inputs.push_back({folder / "a.arc", "..\\a.arc", true});
     EXPECT_FALSE(BuildPatch(options).ok);
     // The output named as an input in another spelling: Windows' file numbers tell.
     options.inputs[0] = {folder / "a.arc", "", false};
     options.out = folder / ".\\A.ARC";
     EXPECT_NE(BuildPatch(options).error.find("is the same file as"), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(folder / "a.arc"), Content(100, 2));
+    EXPECT_EQ(ReadWholeFile(folder / "a.arc"), GeneratedBytes(100, 2));
     options.out = folder / "patch.exe";
     options.inputs[0] = {folder / "a.arc", "A.arc", true};
     options.inputs.push_back({folder / "a.arc", "sub/a.ARC", true});

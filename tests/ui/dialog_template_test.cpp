@@ -72,7 +72,7 @@ struct ExpectedControl {
     short x, y, cx, cy;
     DWORD id;
     uint16_t classAtom;         // 0 when the class is given by name
-    const wchar_t* className;   // compared without case, as window classes are
+    const wchar_t* className;   // stored exactly so, letter case included
     const wchar_t* caption;
 };
 
@@ -170,7 +170,7 @@ TEST_F(DialogTemplate, ControlsInOrder) {
         uint16_t atom = 0;
         const std::wstring className = reader.NameOrAtom(&atom);
         EXPECT_EQ(atom, c.classAtom);
-        EXPECT_EQ(_wcsicmp(className.c_str(), c.className), 0) << "class name";
+        EXPECT_EQ(className, c.className) << "class name";
         uint16_t captionAtom = 0;
         EXPECT_EQ(reader.NameOrAtom(&captionAtom), c.caption) << "caption";
         EXPECT_EQ(captionAtom, 0) << "caption is text, not a resource id";

@@ -1,0 +1,62 @@
+#include "install/link_guard.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/package_builder.h"
+#include "support/win_files.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Creates `path` with CreateFreshFile and writes `text` into it.
+bool WriteFreshFile(const std::string& path, const std::string& text) {
+    FileHandle file;
+    FileIdentity identity;
+    const uint32_t length = static_cast<uint32_t>(text.size());
+    return CreateFreshFile(file, path.c_str(), identity) && file.Write(text.data(), length) == length;
+}
+
+TEST(LinkGuard, CreateFreshFileReplacesAStaleReadOnlyHiddenFile) {
+    TempFolder folder("paths");
+    const std::string path = folder / "a.arc.tmp";
+    ASSERT_TRUE(WriteWholeFile(path, std::string("stale content")));
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+
+    ASSERT_TRUE(WriteFreshFile(path, "new"));
+    EXPECT_EQ(ReadWholeFile(path), BytesOf("new"));
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+}
+
+TEST(LinkGuard, CreateFreshFileFailsWhereNoFileCanBeMade) {
+    TempFolder folder("paths");
+    FileHandle file;
+    FileIdentity identity;
+    EXPECT_FALSE(CreateFreshFile(file, (folder / "missing\\a.arc.tmp").c_str(), identity));
+    EXPECT_FALSE(file.IsOpen());
+
+    // A folder of that name is not removed, and no file is made in its place.
+    ASSERT_TRUE(CreateDirectoryA((folder / "d.tmp").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(folder / "d.tmp\\keep", std::string("kept")));
+    EXPECT_FALSE(CreateFreshFile(file, (folder / "d.tmp").c_str(), identity));
+    EXPECT_EQ(ReadWholeFile(folder / "d.tmp\\keep"), BytesOf("kept"));
+}
+
+TEST(LinkGuard, CreateFreshFileNeverWritesThroughAHardLink) {
+    TempFolder folder("paths");
+    const std::string victim = folder / "victim.dat";
+    const std::string planted = folder / "a.arc.tmp";
+    ASSERT_TRUE(WriteWholeFile(victim, std::string("precious")));
+    if (!CreateHardLinkA(planted.c_str(), victim.c_str(), nullptr)) {
+        GTEST_SKIP() << "hard links cannot be made here (error " << GetLastError() << ")";
+    }
+    ASSERT_TRUE(WriteFreshFile(planted, "attack"));
+    EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
+    EXPECT_EQ(ReadWholeFile(planted), BytesOf("attack"));
+}
+
+}  // namespace
