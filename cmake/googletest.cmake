@@ -24,4 +24,8 @@ function(sundrift_test name)
     set(xml "xml:${results}/${name}.xml")
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_output=${xml})
+  # Most programs take seconds even on a loaded machine; a short limit keeps a
+  # program that Wine leaves hanging in its exit from holding the suite for long.
+  # The long-running ones set their own.
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120)
 endfunction()

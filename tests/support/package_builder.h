@@ -1,5 +1,6 @@
 #pragma once
 // Builds package images in memory for tests: header, index, data, and hash-value lists.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -79,11 +80,11 @@ inline Bytes PackageBytes(const std::vector<TestEntry>& entries, bool longEntrie
     return out;
 }
 
-// A whole patch file image: a fake program image padded to PACKAGE_OFFSET, then the package.
-inline Bytes PatchBytes(const Bytes& package) {
+// A whole patch file image: a program image (by default a fake one) padded to
+// PACKAGE_OFFSET, then the package.
+inline Bytes PatchBytes(const Bytes& package, const Bytes& image = {'M', 'Z'}) {
     Bytes out(PACKAGE_OFFSET + package.size(), 0);
-    out[0] = 'M';
-    out[1] = 'Z';
+    std::memcpy(out.data(), image.data(), std::min<size_t>(image.size(), PACKAGE_OFFSET));
     if (!package.empty()) std::memcpy(out.data() + PACKAGE_OFFSET, package.data(), package.size());
     return out;
 }

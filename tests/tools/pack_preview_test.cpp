@@ -1,8 +1,10 @@
-// The packer's preview of a run against the real update run: a seeded series
-// of game folders and patches, successes and every failure the folder or the
-// package can cause, each previewed and then run. The prediction must give
-// the run's result and the folder as the run leaves it. Rerun with the
-// SUNDRIFT_SEED printed on failure.
+// The packer's preview of a run against the real updater: a seeded series of
+// game folders and patches, successes and every failure the folder or the
+// package can cause, each previewed and then run as the player runs it (the
+// updater program with the package appended, started as a process, its
+// question answered Yes). The prediction must give the program's exit code
+// and the folder as the run leaves it. Rerun with the SUNDRIFT_SEED printed
+// on failure.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,18 +16,21 @@
 #include <string>
 #include <vector>
 
-#include "install/update_run.h"
 #include "pack_preview.h"
+#include "package/package_format.h"
 #include "support/folder_snapshot.h"
+#include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
+#include "support/window_watch.h"
+#include "ui/texts.h"
 
 using namespace testing_support;
 
 namespace {
 
 constexpr uint32_t DEFAULT_SEED = 0x70E71E;
-constexpr int CASES = 48;
+constexpr int CASES = 33;  // three of each twist
 
 // What a case sets up to go wrong; every kind comes round in turn.
 enum Twist {
@@ -78,7 +83,7 @@ void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std
 }
 
 // A patch of two to four files over that game, with its list based on the game's.
-Case MakePatch(Twist twist, std::mt19937& random, std::vector<TestRecord> records) {
+Case MakePatch(Twist twist, const Bytes& updater, std::mt19937& random, std::vector<TestRecord> records) {
     std::vector<std::string> paths = {"data1.arc", "new.arc", "data2.arc", "bgm\\ed.ogg"};
     if (twist == TWIST_MISSING_FOLDER) paths[3] = "movie\\op.mpg";
     if (twist == TWIST_NAME_REFUSED) paths[1] = "notes.tmp";
@@ -97,7 +102,7 @@ Case MakePatch(Twist twist, std::mt19937& random, std::vector<TestRecord> record
         if (!listed) records.push_back({path, checksum});
     }
     if (twist != TWIST_NO_LIST) made.entries.insert(made.entries.begin(), {"KVX.hvl", HashValueListBytes(records)});
-    made.patch = PatchBytes(PackageBytes(made.entries, true, twist == TWIST_TOO_MANY ? 33 : UINT32_MAX));
+    made.patch = PatchBytes(PackageBytes(made.entries, true, twist == TWIST_TOO_MANY ? 33 : UINT32_MAX), updater);
     if (twist == TWIST_TRUNCATED) made.patch.resize(made.patch.size() - 1 - random() % 3);
     return made;
 }
@@ -132,9 +137,21 @@ std::string Differences(const std::map<std::string, Bytes>& actual, const std::m
     return text;
 }
 
-TEST(PackPreview, PredictsTheRunsResultAndTheFolderItLeaves) {
+// The updater started on `patch`: consent given, every later box acknowledged.
+DWORD RunUpdater(const std::string& patch) {
+    const e2e::RunRecord run = e2e::RunProgram(patch, [](const e2e::SeenWindow& window) {
+        if (window.kind != e2e::WindowKind::MessageBox) return e2e::Reply::Wait;
+        return window.text == TEXT_CONSENT ? e2e::Reply::Yes : e2e::Reply::Ok;
+    });
+    return run.finished ? run.exitCode : 0xFFFFFFFF;
+}
+
+TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
     const uint32_t seed = Seed();
     std::mt19937 random(seed);
+    const Bytes updater = ReadWholeFile(BinFolder() + "\\sundrift-updater.exe");
+    ASSERT_FALSE(updater.empty());
+    ASSERT_LE(updater.size(), PACKAGE_OFFSET);
     std::set<UpdateResult> seen;
     for (int index = 0; index < CASES; ++index) {
         const Twist twist = static_cast<Twist>(index % TWIST_COUNT);
@@ -142,23 +159,25 @@ TEST(PackPreview, PredictsTheRunsResultAndTheFolderItLeaves) {
         const std::string game = root / "game", patch = root / "patch.exe";
         std::vector<TestRecord> records;
         InstallGame(game, twist, random, records);
-        const Case made = MakePatch(twist, random, records);
+        const Case made = MakePatch(twist, updater, random, records);
         ASSERT_TRUE(WriteWholeFile(patch, made.patch));
+        ASSERT_TRUE(RegisterInstallFolder(game));
         const FolderSnapshot before = TakeFolderSnapshot(game);
 
         Preview preview;
         std::string error;
         ASSERT_TRUE(PreviewPatch(patch, game, preview, error)) << error;
-        const UpdateResult result = UpdateRunFromPackage(patch.c_str(), game.c_str());
-        seen.insert(result);
+        const DWORD exitCode = RunUpdater(patch);
+        seen.insert(preview.result);
 
         const std::string what = Describe(seed, index, twist);
-        EXPECT_EQ(preview.result, result) << what << ": " << preview.failure;
-        EXPECT_EQ(PreviewExitCode(preview), result) << what;
+        EXPECT_EQ(PreviewExitCode(preview), exitCode) << what << ": " << preview.failure;
+        EXPECT_EQ(static_cast<DWORD>(preview.result), exitCode) << what;
         const std::map<std::string, Bytes> after = Contents(TakeFolderSnapshot(game)),
                                            predicted = Predicted(before, made, preview);
         EXPECT_TRUE(after == predicted) << what << ", differing:" << Differences(after, predicted);
     }
+    UnregisterGame();
     const std::set<UpdateResult> every = {UPDATE_OK, UPDATE_E_CORRUPT, UPDATE_E_TOO_MANY_ENTRIES, UPDATE_E_IO,
                                           UPDATE_E_UNINSTALL_LIST};
     EXPECT_EQ(seen, every) << "the series must reach every result";

@@ -1,11 +1,14 @@
 // The packer compiled for Windows, checked against the updater's own readers.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_output.h"
 #include "pack_text.h"
 #include "package/hash_value_list.h"
 #include "package/lower_case.h"
@@ -116,6 +119,47 @@ TEST(PackerUnderWine, RefusalLeavesNoFiles) {
     HANDLE search = FindFirstFileA((folder / "*.tmp").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left";
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
+}
+
+// Ctrl+C while the patch is written: the console's handler removes the
+// temporary file and ends the packer as Ctrl+C ends a console program. The
+// writer runs as a death-test child with a console of its own, named the
+// target through its environment since the child makes no folder of its own.
+TEST(PackerUnderWine, CtrlCRemovesTheTemporaryFile) {
+    TempFolder folder("packctrl");
+    const std::string target = folder / "patch.exe";
+    ASSERT_TRUE(SetEnvironmentVariableA("SUNDRIFT_CTRL_C_TARGET", target.c_str()));
+    EXPECT_EXIT(
+        {
+            char path[MAX_PATH];
+            if (!GetEnvironmentVariableA("SUNDRIFT_CTRL_C_TARGET", path, sizeof path)) std::exit(1);
+            FreeConsole();
+            if (!AllocConsole()) std::exit(2);
+            std::string temp;
+            const File written = CreateTemporaryOutput(path, temp);
+            if (!written || std::fputs("partial", written.get()) < 0 || std::fflush(written.get()) != 0) std::exit(3);
+            // Windows lets the handler delete it only if the writer shares deletion; Wine never asks.
+            const HANDLE other = CreateFileA(temp.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr);
+            if (other == INVALID_HANDLE_VALUE) std::exit(5);
+            CloseHandle(other);
+            GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+            // The handler's thread ends the process; this wait is only its bound.
+            WaitForSingleObject(GetCurrentProcess(), 60000);
+            std::exit(4);
+        },
+        ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)), "");
+    SetEnvironmentVariableA("SUNDRIFT_CTRL_C_TARGET", nullptr);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder / "*").c_str(), &found);
+    std::string left;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) left += std::string(" ") + found.cFileName;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    EXPECT_EQ(left, "") << "left beside the target";
 }
 
 // The packer's case folding must agree with the updater's lower-casing on

@@ -33,8 +33,33 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
+// The C library's names for the few causes a new file's creation reports.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    default: return EIO;
+    }
+}
+
+// Shared for deletion, so that the console's Ctrl+C handler, on a thread of its
+// own, can remove the file while the build still writes it.
 int CreateExclusive(const std::string& path) {
-    return _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
+        return -1;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (descriptor < 0) CloseHandle(handle);
+    return descriptor;
 }
 
 FILE* StreamOf(int descriptor) { return _fdopen(descriptor, "wb"); }

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -17,11 +19,29 @@ char pendingTemp[TEMP_PATH_CAPACITY];
 volatile std::sig_atomic_t pendingTempSet = 0;
 
 #ifdef _WIN32
-// Windows has no such signals; the console's Ctrl+C ends the process without cleanup.
-void WatchSignals() {}
+// The console's Ctrl+C, Ctrl+Break and closing reach a handler on a thread of
+// its own. It takes the lock for good: the path stays as it was while it
+// removes the file, and the process ends before the build changes it again.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+volatile LONG watching = 0;
+
+BOOL WINAPI RemoveAndExit(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    AcquireSRWLockExclusive(&pendingLock);
+    if (pendingTempSet) RemoveFile(pendingTemp);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+void WatchSignals() {
+    if (InterlockedExchange(&watching, 1)) return;
+    SetConsoleCtrlHandler(RemoveAndExit, TRUE);
+}
+
 template <typename Change>
 void Guarded(Change change) {
+    AcquireSRWLockExclusive(&pendingLock);
     change();
+    ReleaseSRWLockExclusive(&pendingLock);
 }
 #else
 constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};

@@ -6,6 +6,7 @@
 
 #include "pack_files.h"
 #include "pack_inspect.h"
+#include "pack_output.h"
 #include "pack_paths.h"
 
 #ifdef _WIN32
@@ -151,7 +152,8 @@ bool SignPatch(const SignOptions& options, std::string& error) {
     }
     const std::string out = options.out.empty() ? options.patch : options.out;
     std::string temp;
-    File placeholder = CreateTempBeside(out, temp);
+    // Registered like a build's output, so an interrupt removes what the tool wrote.
+    File placeholder = CreateTemporaryOutput(out, temp);
     if (!placeholder) {
         error = "output " + Quoted(out) + ": cannot create a file beside it: " + std::strerror(errno);
         return false;
@@ -160,8 +162,11 @@ bool SignPatch(const SignOptions& options, std::string& error) {
     placeholder.reset();
     RemoveFile(temp);
     const bool signedWell = SignAndCheck(options, out, temp, patch.verdict.fileSize, error);
-    if (signedWell && MoveOnto(temp, out)) return true;
+    if (signedWell && MoveOnto(temp, out)) {
+        KeepTemporaryOutput();
+        return true;
+    }
     if (signedWell) error = "output " + Quoted(out) + ": cannot move the signed patch into place";
-    RemoveFile(temp);
+    DropTemporaryOutput(temp);
     return false;
 }
