@@ -158,7 +158,7 @@ TEST(CommitPass, TheSecondOfTwoEqualNamesFindsNoTemporaryFile) {
 
 TEST(CommitPass, NamesThatLeaveTheFolderOrOutgrowAPathAreFailedRenames) {
     TempFolder outside("outside");
-    TempFolder folder("escape");
+    TempFolder folder("leaving");
     const std::string outsideName = outside.Path().substr(outside.Path().rfind('\\') + 1);
     ASSERT_TRUE(WriteText(outside / "x.dat", "outside"));
     ASSERT_TRUE(WriteText(outside / "x.dat.tmp", "planted"));

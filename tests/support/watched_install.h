@@ -293,13 +293,15 @@ inline std::string CheckInterruptedRun(const FolderSnapshot& before, const Folde
 }
 
 // Every file whose name starts with ESCAPE_STEM in `folder` (not recursive).
+// The run writes files only; folders there are other test programs' own, made
+// in the same temporary folder while this one runs.
 inline std::vector<std::string> EscapedFiles(const std::string& folder) {
     std::vector<std::string> found;
     WIN32_FIND_DATAA data;
     HANDLE search = FindFirstFileA((folder + "\\" + ESCAPE_STEM + "*").c_str(), &data);
     if (search == INVALID_HANDLE_VALUE) return found;
     do {
-        found.push_back(folder + "\\" + data.cFileName);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(folder + "\\" + data.cFileName);
     } while (FindNextFileA(search, &data));
     FindClose(search);
     return found;
