@@ -14,6 +14,7 @@
 #include "package/lower_case.h"
 #include "package/multibyte_walk.h"
 #include "package/package_index.h"
+#include "support/folder_snapshot.h"
 #include "support/package_builder.h"
 #include "support/pe_stub.h"
 #include "support/win_files.h"
@@ -150,15 +151,8 @@ TEST(PackerUnderWine, CtrlCRemovesTheTemporaryFile) {
         },
         ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)), "");
     SetEnvironmentVariableA("SUNDRIFT_CTRL_C_TARGET", nullptr);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder / "*").c_str(), &found);
     std::string left;
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) left += std::string(" ") + found.cFileName;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    for (const auto& item : TakeFolderSnapshot(folder.Path())) left += " " + item.first;
     EXPECT_EQ(left, "") << "left beside the target";
 }
 
