@@ -25,6 +25,36 @@ bool IsRootPath(const char* path, DWORD length) {
     return length >= 2 && path[length - 2] == ':' && path[length - 1] == '\\';
 }
 
+// While a run remembers folders, the final path of the folder last asked for:
+// a run creates its files in one or a few folders, and the query is costly
+// (Wine asks its mount manager each time). An earlier answer is no weaker: a
+// file that matches it stands in the folder the name led to when it was asked,
+// and a folder swapped for a link since then leads elsewhere, so nothing in it
+// matches any more.
+struct RememberedFolder {
+    bool on;
+    DWORD length;  // 0: none remembered
+    char folder[MAX_PATH];
+    char finalPath[FINAL_PATH_SIZE];
+};
+RememberedFolder remembered = {};
+
+bool FinalPathOfFolder(const char* folderPath, char (&out)[FINAL_PATH_SIZE], DWORD& length) {
+    if (remembered.on && remembered.length != 0 && std::strcmp(remembered.folder, folderPath) == 0) {
+        std::memcpy(out, remembered.finalPath, remembered.length + 1);
+        length = remembered.length;
+        return true;
+    }
+    FileHandle folder;
+    if (!folder.OpenFolder(folderPath) || !FinalPathOf(folder, out, length)) return false;
+    if (remembered.on && std::strlen(folderPath) < sizeof remembered.folder) {
+        std::memcpy(remembered.folder, folderPath, std::strlen(folderPath) + 1);
+        std::memcpy(remembered.finalPath, out, length + 1);
+        remembered.length = length;
+    }
+    return true;
+}
+
 // The final path names what was really opened. Wine follows a host link even
 // when asked not to and marks no reparse point on it, so a link shows only
 // here: the file's final path must be its folder's plus the name asked for.
@@ -35,14 +65,13 @@ bool ReachedDirectly(const FileHandle& file, const char* path) {
     const int folderLength = static_cast<int>(leaf - path) - 1;
     const int written = std::snprintf(folderPath, sizeof folderPath, "%.*s\\.", folderLength, path);
     if (written < 0 || written >= static_cast<int>(sizeof folderPath)) return false;
-    FileHandle folder;
-    if (!folder.OpenFolder(folderPath)) return false;
 
     char folderFinal[FINAL_PATH_SIZE];
-    char fileFinal[FINAL_PATH_SIZE];
     DWORD folderFinalLength = 0;
+    char fileFinal[FINAL_PATH_SIZE];
     DWORD fileFinalLength = 0;
-    if (!FinalPathOf(folder, folderFinal, folderFinalLength) || !FinalPathOf(file, fileFinal, fileFinalLength)) {
+    if (!FinalPathOfFolder(folderPath, folderFinal, folderFinalLength) ||
+        !FinalPathOf(file, fileFinal, fileFinalLength)) {
         return false;
     }
     if (std::strncmp(fileFinal, folderFinal, folderFinalLength) != 0) return false;
@@ -50,6 +79,26 @@ bool ReachedDirectly(const FileHandle& file, const char* path) {
     if (!IsRootPath(folderFinal, folderFinalLength) && *rest++ != '\\') return false;
     char loweredLeaf[MAX_PATH];
     return LoweredCopy(leaf, loweredLeaf, sizeof loweredLeaf) && LoweredNameEquals(rest, loweredLeaf);
+}
+
+bool ReadIdentity(const FileHandle& file, BY_HANDLE_FILE_INFORMATION& info, FileIdentity& identity) {
+    if (!GetFileInformationByHandle(file.Native(), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    return true;
+}
+
+// Identifies `file` and tells whether it is plain where `path` names it (see
+// IsPlainFileAt), with one query of its information. False when it could not
+// be identified, and then `identity` is untouched; `plain` is set otherwise.
+bool IdentifyAndInspect(const FileHandle& file, const char* path, FileIdentity& identity, bool& plain) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!ReadIdentity(file, info, identity)) return false;
+    plain = GetFileType(file.Native()) == FILE_TYPE_DISK &&
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+            info.nNumberOfLinks == 1 && ReachedDirectly(file, path);
+    return true;
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
@@ -63,7 +112,8 @@ bool CreatePlaceholder(char (&out)[MAX_PATH], const char* path, FileIdentity& id
         if (length < 0 || length >= MAX_PATH) return false;
         FileHandle placeholder;
         if (!placeholder.CreateNew(out)) continue;
-        if (IdentifyFile(placeholder, identity) && IsPlainFileAt(placeholder, out)) return true;
+        bool plain = false;
+        if (IdentifyAndInspect(placeholder, out, identity, plain) && plain) return true;
         placeholder.Close();
         DeleteOwnFile(out, identity);
         return false;
@@ -73,25 +123,20 @@ bool CreatePlaceholder(char (&out)[MAX_PATH], const char* path, FileIdentity& id
 
 }  // namespace
 
+void RememberFolderPaths(bool on) {
+    remembered = RememberedFolder{};
+    remembered.on = on;
+}
+
 bool IdentifyFile(const FileHandle& file, FileIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.Native(), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.indexHigh = info.nFileIndexHigh;
-    identity.indexLow = info.nFileIndexLow;
-    return true;
+    return ReadIdentity(file, info, identity);
 }
 
 bool IsPlainFileAt(const FileHandle& file, const char* path) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(file.Native()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Native(), &info)) {
-        return false;
-    }
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        info.nNumberOfLinks != 1) {
-        return false;
-    }
-    return ReachedDirectly(file, path);
+    FileIdentity identity;
+    bool plain = false;
+    return IdentifyAndInspect(file, path, identity, plain) && plain;
 }
 
 bool DeleteOwnFile(const char* path, const FileIdentity& identity) {
@@ -147,11 +192,12 @@ bool RemoveName(const char* path) {
 
 bool CreateFreshFile(FileHandle& file, const char* path, FileIdentity& identity) {
     if (!file.CreateNew(path) && !(RemoveName(path) && file.CreateNew(path))) return false;
-    if (!IdentifyFile(file, identity)) {
+    bool plain = false;
+    if (!IdentifyAndInspect(file, path, identity, plain)) {
         file.Close();
         return false;
     }
-    if (IsPlainFileAt(file, path)) return true;
+    if (plain) return true;
     file.Close();
     DeleteOwnFile(path, identity);
     return false;

@@ -14,6 +14,11 @@ struct FileIdentity {
 
 bool IdentifyFile(const FileHandle& file, FileIdentity& identity);
 
+// Between RememberFolderPaths(true) and (false), as during one update run, a
+// folder's final path is looked up once and then taken from memory; the checks
+// only grow stricter by it (a folder swapped for a link since no longer matches).
+void RememberFolderPaths(bool on);
+
 // True when `file` is a regular disk file with no other name, opened at `path`
 // itself, not through a link standing at that name. Folders on the way are
 // PassesThroughLinkedFolder's to check.

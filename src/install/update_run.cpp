@@ -180,6 +180,7 @@ UpdateResult ExtractCommitAndClean(RunState& run) {
 // `packagePath` null: the running executable.
 UpdateResult Run(const char* packagePath, const char* installFolder) {
     UpdateResult result;
+    RememberFolderPaths(true);
     {
         RunState run;
         run.installFolder = installFolder;
@@ -188,6 +189,7 @@ UpdateResult Run(const char* packagePath, const char* installFolder) {
                              : LoadPackageIndex(run.image, run.index);
         if (result == UPDATE_OK) result = ExtractCommitAndClean(run);
     }
+    RememberFolderPaths(false);
     // A stop request seen at any time overrides every other outcome.
     return StopRequested() ? StopResult() : result;
 }

@@ -32,16 +32,21 @@ using Snapshot = std::map<std::string, Bytes>;
 
 constexpr uint32_t MIB = 1024 * 1024;
 
-DWORD RunAndWait(const std::string& program, std::string commandLine) {
+// The exit code of `program`, or ~0 with `why` saying what failed: the start or the wait.
+DWORD RunAndWait(const std::string& program, std::string commandLine, std::string& why) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &code);
+                        &process)) {
+        why = "CreateProcess failed with error " + std::to_string(GetLastError());
+        return ~DWORD{0};
+    }
+    DWORD code = ~DWORD{0};
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &code)) {
+        why = "waiting for the process failed with error " + std::to_string(GetLastError());
+    }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
@@ -121,7 +126,8 @@ protected:
             EXPECT_TRUE(WriteWholeFile(source, files[i].data));
             command += " \"" + source + "=" + files[i].name + "\"";
         }
-        EXPECT_EQ(RunAndWait(bin + "\\sundrift-pack.exe", command), 0u) << command;
+        std::string why;
+        EXPECT_EQ(RunAndWait(bin + "\\sundrift-pack.exe", command, why), 0u) << command << "\n" << why;
         return patch;
     }
 
@@ -332,6 +338,7 @@ TEST_F(Updater, ADamagedPackageIsReportedAndNothingChanges) {
     const Snapshot before = FolderContents(installFolder_);
 
     Bytes bytes = ReadWholeFile(patch);
+    ASSERT_GT(bytes.size(), size_t{PACKAGE_OFFSET} + 1000);
     const std::string truncated = staging_ + "\\truncated.exe";
     ASSERT_TRUE(WriteWholeFile(truncated, Bytes(bytes.begin(), bytes.end() - 1000)));
     const std::string tooMany = staging_ + "\\too-many.exe";
