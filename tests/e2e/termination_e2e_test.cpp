@@ -81,14 +81,8 @@ struct Drive {
 // with a kill point, terminates the process there once the dialog is up.
 Drive DriveUpdater(const std::string& patch, const KillPoint* kill) {
     Drive drive;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + patch + "\"";
-    if (!CreateProcessA(patch.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return drive;
-    }
+    PROCESS_INFORMATION process;
+    if (!StartProgram(patch, "\"" + patch + "\"", process)) return drive;
     std::set<HWND> answered;
     HWND dialog = nullptr;  // once seen, watched without pause: the updater may be fast
     const DWORD start = GetTickCount();
@@ -136,14 +130,10 @@ Drive DriveUpdater(const std::string& patch, const KillPoint* kill) {
 DWORD RunHarness(const std::string& patch, const std::string& install, const std::string& step,
                  const std::string& trace) {
     const std::string program = BinFolder() + "\\sundrift-kill-harness.exe";
-    std::string commandLine = "\"" + program + "\" \"" + patch + "\" \"" + install + "\" " + step + " \"" + trace + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return ~DWORD{0};
-    }
+    const std::string commandLine =
+        "\"" + program + "\" \"" + patch + "\" \"" + install + "\" " + step + " \"" + trace + "\"";
+    PROCESS_INFORMATION process;
+    if (!StartProgram(program, commandLine, process)) return ~DWORD{0};
     DWORD exitCode = ~DWORD{0};
     if (WaitForSingleObject(process.hProcess, RUN_TIMEOUT_MS) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &exitCode);
     TerminateProcess(process.hProcess, KILLED_EXIT_CODE);

@@ -17,6 +17,7 @@
 #include "package/package_format.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
+#include "support/process_start.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
 #include "ui/texts.h"
@@ -33,13 +34,10 @@ using Snapshot = std::map<std::string, Bytes>;
 constexpr uint32_t MIB = 1024 * 1024;
 
 // The exit code of `program`, or ~0 with `why` saying what failed: the start or the wait.
-DWORD RunAndWait(const std::string& program, std::string commandLine, std::string& why) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        why = "CreateProcess failed with error " + std::to_string(GetLastError());
+DWORD RunAndWait(const std::string& program, const std::string& commandLine, std::string& why) {
+    PROCESS_INFORMATION process;
+    if (!StartProgram(program, commandLine, process)) {
+        why = "it could not be started";
         return ~DWORD{0};
     }
     DWORD code = ~DWORD{0};

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/process_start.h"
 #include "support/win_files.h"
 
 namespace testing_support {
@@ -48,12 +49,8 @@ inline int RunUnixShell(const std::string& script, std::string* output = nullptr
                                 ".part'\nmv '" + unixDone + ".part' '" + unixDone + "'\n";
     if (!WriteWholeFile(scriptPath, wrapped)) return -1;
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "/bin/sh \"" + unixScript + "\"";
-    if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    PROCESS_INFORMATION process;
+    if (!StartProgram("Z:\\bin\\sh", "/bin/sh \"" + unixScript + "\"", process)) {
         DeleteFileA(scriptPath.c_str());
         if (output) *output = "cannot start /bin/sh";
         return -1;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/process_start.h"
 #include "support/window_names.h"
 #include "ui/resource_ids.h"
 
@@ -224,13 +225,8 @@ using Responder = std::function<Reply(const SeenWindow&)>;
 inline RunRecord RunProgram(const std::string& program, const Responder& respond, DWORD timeoutMs = 120000) {
     RunRecord record;
     ReferenceIcons();
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\"";
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return record;
+    PROCESS_INFORMATION process;
+    if (!testing_support::StartProgram(program, "\"" + program + "\"", process)) return record;
     record.started = true;
     std::set<HWND> answered;
     const DWORD start = GetTickCount();

@@ -1,0 +1,33 @@
+#pragma once
+// Starting a program from a test. Under Wine on a busy machine CreateProcess
+// now and then fails before the program runs at all (seen about once in a few
+// thousand starts); that says nothing of the program, so a failed start is
+// tried again a few times, each failure printed with its error code. A program
+// that started is never started again.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace testing_support {
+
+constexpr int START_ATTEMPTS = 3;
+
+// True with `process` filled when `program` started; its handles are the caller's.
+inline bool StartProgram(const std::string& program, const std::string& commandLine, PROCESS_INFORMATION& process) {
+    for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string line = commandLine;  // CreateProcessA may write into it
+        process = {};
+        if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &process)) {
+            return true;
+        }
+        std::fprintf(stderr, "start %d of %d of %s failed: CreateProcess error %lu\n", attempt, START_ATTEMPTS,
+                     program.c_str(), GetLastError());
+    }
+    return false;
+}
+
+}  // namespace testing_support
