@@ -1,7 +1,7 @@
 #pragma once
 // Starting a program from a test. Under Wine on a busy machine CreateProcess
-// now and then fails before the program runs at all (seen about once in a few
-// thousand starts); that says nothing of the program, so a failed start is
+// now and then fails before the program runs at all (seen in two of six soak
+// rounds); that says nothing of the program, so a failed start is
 // tried again a few times, each failure printed with its error code. A program
 // that started is never started again.
 #include <windows.h>
