@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/host_links.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 
@@ -57,6 +58,26 @@ TEST(LinkGuard, CreateFreshFileNeverWritesThroughAHardLink) {
     ASSERT_TRUE(WriteFreshFile(planted, "attack"));
     EXPECT_EQ(ReadWholeFile(victim), BytesOf("precious"));
     EXPECT_EQ(ReadWholeFile(planted), BytesOf("attack"));
+}
+
+// A run remembers the final path of the folder its files go to. The folder
+// swapped for a link to another folder after the first file is then refused,
+// and nothing is made where the link leads.
+TEST(LinkGuard, AFolderSwappedForALinkDuringARunIsRefused) {
+    TempFolder folder("paths");
+    const std::string inside = folder / "sub", elsewhere = folder / "elsewhere";
+    ASSERT_TRUE(CreateDirectoryA(inside.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    HostLinks links;
+    RememberFolderPaths(true);
+    EXPECT_TRUE(WriteFreshFile(inside + "\\a.arc.tmp", "first"));
+    ASSERT_TRUE(DeleteFileA((inside + "\\a.arc.tmp").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA(inside.c_str()));
+    ASSERT_TRUE(links.Symbolic(elsewhere, inside)) << links.Why();
+    const bool written = WriteFreshFile(inside + "\\b.arc.tmp", "second");
+    RememberFolderPaths(false);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(Exists(elsewhere + "\\b.arc.tmp"));
 }
 
 }  // namespace
