@@ -81,16 +81,11 @@ void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered
 }
 
 // Starts `program`, answers its boxes while polling for them, and waits for its end.
-RunTimes RunProgram(const std::string& program, std::string commandLine) {
+RunTimes RunProgram(const std::string& program, const std::string& commandLine) {
     RunTimes times;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    PROCESS_INFORMATION process;
     const double start = bench::Now();
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        return times;
-    }
+    if (!testing_support::StartProgram(program, commandLine, process)) return times;
     std::set<HWND> answered;
     BoxAnswers answers;
     bool ended = false;
