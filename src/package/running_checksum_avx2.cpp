@@ -68,19 +68,12 @@ AVX2_CODE inline void Spill(__m256i v, T (&out)[N]) {
 }
 
 AVX2_CODE ChecksumBlockSums Fold(const Avx2Sums& sums, __m256i mixes) {
-    uint16_t sumWords[16], xorWords[16];
-    uint8_t xorBytes[32];
-    uint32_t mixLanes[8];
-    Spill(sums.mixSum, sumWords);
-    Spill(sums.mixXor, xorWords);
-    Spill(sums.byteXor, xorBytes);
-    Spill(mixes, mixLanes);
-    ChecksumBlockSums folded{0, 0, 0, 0};
-    for (uint32_t lane : mixLanes) folded.mix += lane;
-    for (uint16_t word : sumWords) folded.mixSum = static_cast<uint8_t>(folded.mixSum + word);
-    for (uint16_t word : xorWords) folded.mixXor ^= static_cast<uint8_t>(word);
-    for (uint8_t byte : xorBytes) folded.byteXor ^= byte;
-    return folded;
+    SpilledSums<sizeof mixes> spilled;
+    Spill(sums.mixSum, spilled.sumWords);
+    Spill(sums.mixXor, spilled.xorWords);
+    Spill(sums.byteXor, spilled.xorBytes);
+    Spill(mixes, spilled.mixLanes);
+    return FoldSpilled(spilled);
 }
 
 }  // namespace

@@ -17,6 +17,11 @@ bool HasAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 }
+
+bool HasAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
 #endif
 
 const ChecksumKernel KERNELS[] = {
@@ -24,6 +29,7 @@ const ChecksumKernel KERNELS[] = {
 #if CHECKSUM_X86_KERNELS
     {"sse2", HasSse2, UpdateSse2},
     {"avx2", HasAvx2, UpdateAvx2},
+    {"avx512", HasAvx512, UpdateAvx512},
 #endif
 };
 

@@ -96,6 +96,25 @@ struct ChecksumBlockSums {
     uint8_t byteXor;
 };
 
+// A wide kernel's sums stored to memory, `BYTES` the width of its vectors.
+template <size_t BYTES>
+struct SpilledSums {
+    uint32_t mixLanes[BYTES / 4];  // add up to the mix
+    uint16_t sumWords[BYTES / 2];  // low bytes add up to mixSum
+    uint16_t xorWords[BYTES / 2];  // low bytes xor to mixXor
+    uint8_t xorBytes[BYTES];       // xor to byteXor
+};
+
+template <size_t BYTES>
+ChecksumBlockSums FoldSpilled(const SpilledSums<BYTES>& spilled) {
+    ChecksumBlockSums folded{0, 0, 0, 0};
+    for (uint32_t lane : spilled.mixLanes) folded.mix += lane;
+    for (uint16_t word : spilled.sumWords) folded.mixSum = static_cast<uint8_t>(folded.mixSum + word);
+    for (uint16_t word : spilled.xorWords) folded.mixXor ^= static_cast<uint8_t>(word);
+    for (uint8_t byte : spilled.xorBytes) folded.byteXor ^= byte;
+    return folded;
+}
+
 // Folds the sums into the state. byteSum needs no sum of its own: each byte is
 // m_k - 233 * m_(k-1) mod 256 for the low bytes m of mix, so the bytes add up to
 // mixSum - 233 * (m before + mixSum - m after).
@@ -103,6 +122,7 @@ void AddChecksumBlockSums(RunningChecksum& state, const ChecksumBlockSums& sums)
 
 void UpdateSse2(RunningChecksum& state, const void* bytes, size_t length);
 void UpdateAvx2(RunningChecksum& state, const void* bytes, size_t length);
+void UpdateAvx512(RunningChecksum& state, const void* bytes, size_t length);
 
 #if defined(__i386__) || defined(__x86_64__)
 #define CHECKSUM_X86_KERNELS 1
