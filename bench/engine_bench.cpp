@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench_folders.h"
+#include "call_tally.h"
 #include "install/update_run.h"
 #include "package/package_index.h"
 #include "plain_copy.h"
@@ -153,6 +154,44 @@ bool Measure(const std::string& patch, bool large, const std::string& folder, in
     return true;
 }
 
+// Where the time of `work` goes, call by call: the mean over `runs` runs into
+// a fresh folder of each tallied call's count and time, and of the time
+// outside them (the checksum, the code's own work).
+bool Breakdown(const char* what, const std::string& folder, int runs, const Work& work) {
+    double calls[bench::TALLIED_CALL_COUNT] = {}, seconds[bench::TALLIED_CALL_COUNT] = {};
+    double total = 0;
+    for (int run = 0; run < runs; ++run) {
+        if (!bench::FreshInstallFolder(folder)) return false;
+        const double start = bench::Now();
+        if (!bench::TallyCalls(work)) return false;
+        total += bench::Now() - start;
+        for (int c = 0; c < bench::TALLIED_CALL_COUNT; ++c) {
+            calls[c] += bench::callTallies[c].calls;
+            seconds[c] += bench::callTallies[c].seconds;
+        }
+    }
+    double outside = total;
+    char label[96];
+    for (int c = 0; c < bench::TALLIED_CALL_COUNT; ++c) {
+        outside -= seconds[c];
+        if (calls[c] == 0) continue;
+        std::snprintf(label, sizeof label, "calls: %s: %s", what, bench::callTallies[c].name);
+        std::printf("%-*s %8.3f ms    %5.1f calls a run, small patch, fresh folder, mean of %d\n", bench::WHAT_WIDTH,
+                    label, seconds[c] / runs * 1e3, calls[c] / runs, runs);
+    }
+    std::snprintf(label, sizeof label, "calls: %s: outside these calls", what);
+    std::printf("%-*s %8.3f ms    of %.3f ms in all, small patch, fresh folder, mean of %d\n", bench::WHAT_WIDTH,
+                label, outside / runs * 1e3, total / runs * 1e3, runs);
+    return true;
+}
+
+// The update run against the plain copy with the same flushes, on the small patch.
+bool BreakdownOf(const std::string& patch, const std::string& folder, int runs) {
+    const std::vector<Work> works = WorksOn(patch, folder);
+    return Breakdown("update run", folder, runs, works[UPDATE]) &&
+           Breakdown("copy + flushes", folder, runs, works[COPY_FLUSHED]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,7 +202,10 @@ int main(int argc, char** argv) {
     const std::string folder = benchFolder + "\\engine";
     std::printf("# %-*s %8s\n", bench::WHAT_WIDTH - 2, "what", "figure");
     bool measured = Measure(benchFolder + "\\patch.exe", true, folder, repetitions);
-    if (measured && argc > 3) measured = Measure(benchFolder + "\\" + argv[3], false, folder, repetitions);
+    if (measured && argc > 3) {
+        const std::string small = benchFolder + "\\" + argv[3];
+        measured = Measure(small, false, folder, repetitions) && BreakdownOf(small, folder, repetitions);
+    }
     bench::EmptyFolder(folder);
     return measured ? 0 : 1;
 }

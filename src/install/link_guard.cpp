@@ -1,5 +1,7 @@
 #include "install/link_guard.h"
 
+#include <winternl.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,23 +36,32 @@ bool IsRootPath(const char* path, DWORD length) {
 struct RememberedFolder {
     bool on;
     DWORD length;  // 0: none remembered
+    DWORD volume;  // the folder's volume serial number
     char folder[MAX_PATH];
     char finalPath[FINAL_PATH_SIZE];
 };
 RememberedFolder remembered = {};
 
-bool FinalPathOfFolder(const char* folderPath, char (&out)[FINAL_PATH_SIZE], DWORD& length) {
+// The final path and the volume serial number of the folder at `folderPath`.
+bool FinalPathOfFolder(const char* folderPath, char (&out)[FINAL_PATH_SIZE], DWORD& length, DWORD& volume) {
     if (remembered.on && remembered.length != 0 && std::strcmp(remembered.folder, folderPath) == 0) {
         std::memcpy(out, remembered.finalPath, remembered.length + 1);
         length = remembered.length;
+        volume = remembered.volume;
         return true;
     }
     FileHandle folder;
-    if (!folder.OpenFolder(folderPath) || !FinalPathOf(folder, out, length)) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder.OpenFolder(folderPath) || !FinalPathOf(folder, out, length) ||
+        !GetFileInformationByHandle(folder.Native(), &info)) {
+        return false;
+    }
+    volume = info.dwVolumeSerialNumber;
     if (remembered.on && std::strlen(folderPath) < sizeof remembered.folder) {
         std::memcpy(remembered.folder, folderPath, std::strlen(folderPath) + 1);
         std::memcpy(remembered.finalPath, out, length + 1);
         remembered.length = length;
+        remembered.volume = volume;
     }
     return true;
 }
@@ -58,7 +69,8 @@ bool FinalPathOfFolder(const char* folderPath, char (&out)[FINAL_PATH_SIZE], DWO
 // The final path names what was really opened. Wine follows a host link even
 // when asked not to and marks no reparse point on it, so a link shows only
 // here: the file's final path must be its folder's plus the name asked for.
-bool ReachedDirectly(const FileHandle& file, const char* path) {
+// `folderVolume` gets the volume serial number of that folder.
+bool ReachedDirectly(const FileHandle& file, const char* path, DWORD& folderVolume) {
     const char* leaf = LastComponentOf(path, IsAnsiLeadByte);
     if (leaf == path || *leaf == '\0') return false;
     char folderPath[MAX_PATH];
@@ -70,7 +82,7 @@ bool ReachedDirectly(const FileHandle& file, const char* path) {
     DWORD folderFinalLength = 0;
     char fileFinal[FINAL_PATH_SIZE];
     DWORD fileFinalLength = 0;
-    if (!FinalPathOfFolder(folderPath, folderFinal, folderFinalLength) ||
+    if (!FinalPathOfFolder(folderPath, folderFinal, folderFinalLength, folderVolume) ||
         !FinalPathOf(file, fileFinal, fileFinalLength)) {
         return false;
     }
@@ -81,23 +93,57 @@ bool ReachedDirectly(const FileHandle& file, const char* path) {
     return LoweredCopy(leaf, loweredLeaf, sizeof loweredLeaf) && LoweredNameEquals(rest, loweredLeaf);
 }
 
-bool ReadIdentity(const FileHandle& file, BY_HANDLE_FILE_INFORMATION& info, FileIdentity& identity) {
-    if (!GetFileInformationByHandle(file.Native(), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.indexHigh = info.nFileIndexHigh;
-    identity.indexLow = info.nFileIndexLow;
+// GetFileInformationByHandle also asks for the volume's serial number, which
+// costs Wine a round trip to its mount manager (about 0.6 ms, against a few
+// microseconds for each query below); a plain file takes its folder's instead.
+struct FileFacts {
+    DWORD attributes;
+    DWORD links;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+struct InternalInformation {
+    LARGE_INTEGER indexNumber;
+};
+
+bool ReadFacts(const FileHandle& file, FileFacts& facts) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    FILE_STANDARD_INFO standard;
+    InternalInformation internal;
+    IO_STATUS_BLOCK status;
+    if (!GetFileInformationByHandleEx(file.Native(), FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(file.Native(), FileStandardInfo, &standard, sizeof standard) ||
+        NtQueryInformationFile(file.Native(), &status, &internal, sizeof internal, FileInternalInformation) < 0) {
+        return false;
+    }
+    facts.attributes = tag.FileAttributes;
+    facts.links = standard.NumberOfLinks;
+    facts.indexHigh = static_cast<DWORD>(internal.indexNumber.HighPart);
+    facts.indexLow = internal.indexNumber.LowPart;
     return true;
 }
 
-// Identifies `file` and tells whether it is plain where `path` names it (see
-// IsPlainFileAt), with one query of its information. False when it could not
-// be identified, and then `identity` is untouched; `plain` is set otherwise.
+// Tells whether `file` is plain where `path` names it (see IsPlainFileAt);
+// then `volume` gets its folder's volume serial number.
+bool InspectFacts(const FileHandle& file, const char* path, const FileFacts& facts, DWORD& volume) {
+    return GetFileType(file.Native()) == FILE_TYPE_DISK &&
+           (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+           facts.links == 1 && ReachedDirectly(file, path, volume);
+}
+
+// Identifies `file` and tells whether it is plain where `path` names it. False
+// when it could not be identified, and then `identity` is untouched; `plain`
+// is set otherwise. A plain file stands directly in the folder whose final
+// path and volume were read together, so that volume is its own; anything
+// else is identified by its own information.
 bool IdentifyAndInspect(const FileHandle& file, const char* path, FileIdentity& identity, bool& plain) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!ReadIdentity(file, info, identity)) return false;
-    plain = GetFileType(file.Native()) == FILE_TYPE_DISK &&
-            (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-            info.nNumberOfLinks == 1 && ReachedDirectly(file, path);
+    FileFacts facts;
+    DWORD volume = 0;
+    if (!ReadFacts(file, facts)) return false;
+    plain = InspectFacts(file, path, facts, volume);
+    if (!plain) return IdentifyFile(file, identity);
+    identity = FileIdentity{volume, facts.indexHigh, facts.indexLow};
     return true;
 }
 
@@ -130,13 +176,17 @@ void RememberFolderPaths(bool on) {
 
 bool IdentifyFile(const FileHandle& file, FileIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION info;
-    return ReadIdentity(file, info, identity);
+    if (!GetFileInformationByHandle(file.Native(), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    return true;
 }
 
 bool IsPlainFileAt(const FileHandle& file, const char* path) {
-    FileIdentity identity;
-    bool plain = false;
-    return IdentifyAndInspect(file, path, identity, plain) && plain;
+    FileFacts facts;
+    DWORD volume = 0;
+    return ReadFacts(file, facts) && InspectFacts(file, path, facts, volume);
 }
 
 bool DeleteOwnFile(const char* path, const FileIdentity& identity) {

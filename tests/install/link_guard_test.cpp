@@ -33,6 +33,31 @@ TEST(LinkGuard, CreateFreshFileReplacesAStaleReadOnlyHiddenFile) {
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
 }
 
+// A new file's identity, with its folder's path remembered or not, is the one
+// its name leads to later, and no other file's at that name.
+TEST(LinkGuard, DeleteOwnFileDeletesOnlyTheIdentifiedFile) {
+    TempFolder folder("paths");
+    const std::string path = folder / "a.arc.tmp";
+    for (const bool remember : {false, true}) {
+        RememberFolderPaths(remember);
+        FileIdentity first, second;
+        FileHandle file;
+        ASSERT_TRUE(CreateFreshFile(file, path.c_str(), first));
+        file.Close();
+        EXPECT_TRUE(DeleteOwnFile(path.c_str(), first)) << "remembered: " << remember;
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+
+        ASSERT_TRUE(CreateFreshFile(file, path.c_str(), second));
+        file.Close();
+        ASSERT_TRUE(WriteWholeFile(folder / "other", std::string("other")));
+        ASSERT_TRUE(MoveFileExA((folder / "other").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_FALSE(DeleteOwnFile(path.c_str(), second)) << "remembered: " << remember;
+        EXPECT_EQ(ReadWholeFile(path), BytesOf("other"));
+        ASSERT_TRUE(DeleteFileA(path.c_str()));
+    }
+    RememberFolderPaths(false);
+}
+
 TEST(LinkGuard, CreateFreshFileFailsWhereNoFileCanBeMade) {
     TempFolder folder("paths");
     FileHandle file;
