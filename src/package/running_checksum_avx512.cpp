@@ -3,7 +3,7 @@
 // 32 bytes, so each 256-bit array of them serves both halves of a vector.
 #include "package/running_checksum_kernels.h"
 
-#if CHECKSUM_X86_KERNELS
+#if CHECKSUM_AVX512_KERNEL
 // GCC 12's 512-bit intrinsics start some results from a deliberately undefined
 // vector, which its flow analysis reports as uninitialized.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"

@@ -18,10 +18,12 @@ bool HasAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 
+#if CHECKSUM_AVX512_KERNEL
 bool HasAvx512() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 }
+#endif
 #endif
 
 const ChecksumKernel KERNELS[] = {
@@ -29,6 +31,8 @@ const ChecksumKernel KERNELS[] = {
 #if CHECKSUM_X86_KERNELS
     {"sse2", HasSse2, UpdateSse2},
     {"avx2", HasAvx2, UpdateAvx2},
+#endif
+#if CHECKSUM_AVX512_KERNEL
     {"avx512", HasAvx512, UpdateAvx512},
 #endif
 };

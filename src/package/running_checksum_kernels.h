@@ -130,6 +130,14 @@ void UpdateAvx512(RunningChecksum& state, const void* bytes, size_t length);
 #define CHECKSUM_X86_KERNELS 0
 #endif
 
+// The 512-bit kernel only in 64-bit code: it has been run and checked only
+// there, and 32-bit code has eight vector registers instead of thirty-two.
+#if defined(__x86_64__)
+#define CHECKSUM_AVX512_KERNEL 1
+#else
+#define CHECKSUM_AVX512_KERNEL 0
+#endif
+
 // 32-bit Windows promises only 4-byte stack alignment; vector spills need more.
 #if defined(__i386__)
 #define CHECKSUM_ALIGN_STACK __attribute__((force_align_arg_pointer))
