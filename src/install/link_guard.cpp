@@ -103,6 +103,8 @@ struct FileFacts {
     DWORD indexLow;
 };
 
+// FILE_INTERNAL_INFORMATION, which winternl.h leaves out: the file index that
+// GetFileInformationByHandle reports as nFileIndexHigh and nFileIndexLow.
 struct InternalInformation {
     LARGE_INTEGER indexNumber;
 };
