@@ -3,8 +3,11 @@
 // program: its question is answered Yes and its success box OK, the way a user
 // would, and timed from the answer to the success box. The plain copier shows
 // the same boxes and is timed the same way; it also runs without any dialog.
-// Best of several runs. The peak working set of each program is read when its
-// success box appears, the copy then being done: the largest of all runs.
+// Best of several runs. The peak working set of each program, and its peak
+// private memory, are read when its success box appears, the copy then being
+// done: the largest of all runs. Under Wine the working set includes every
+// library Wine maps, and the private memory is its peak pagefile usage (the
+// memory a program has written, its own and that of Wine's heaps in it).
 //   update_bench BENCH_FOLDER [REPETITIONS] [LARGER_PATCH...]
 // BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
 // the install folder the registry names. plain_copier.exe is found beside this
@@ -36,6 +39,7 @@ struct RunTimes {
     double consentToSuccess = 0;  // not for the copier without dialog, which asks nothing
     double inProcess = 0;         // the copier only: its own measure
     SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
+    SIZE_T peakPrivate = 0;       // bytes of its own memory (Wine: its peak pagefile usage), then
 };
 
 void Click(HWND box, int id) {
@@ -45,14 +49,15 @@ void Click(HWND box, int id) {
 struct BoxAnswers {
     double consentAt = 0;
     double successAt = 0;
-    SIZE_T peakWorkingSet = 0;
+    PROCESS_MEMORY_COUNTERS memory = {};
     bool unexpected = false;
 };
 
-SIZE_T PeakWorkingSet(HANDLE process) {
+PROCESS_MEMORY_COUNTERS MemoryOf(HANDLE process) {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    return GetProcessMemoryInfo(process, &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
+    if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) return PROCESS_MEMORY_COUNTERS{};
+    return counters;
 }
 
 // Answers the consent question Yes and the success box OK; any other box is a failure.
@@ -69,7 +74,7 @@ void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered
         } else {
             if (text == TEXT_SUCCESS) {
                 answers.successAt = seen;
-                answers.peakWorkingSet = PeakWorkingSet(process.hProcess);
+                answers.memory = MemoryOf(process.hProcess);
             } else {
                 answers.unexpected = true;
             }
@@ -104,7 +109,8 @@ RunTimes RunProgram(const std::string& program, const std::string& commandLine) 
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     times.ok = ended && code == 0 && !answers.unexpected;
-    times.peakWorkingSet = answers.peakWorkingSet;
+    times.peakWorkingSet = answers.memory.PeakWorkingSetSize;
+    times.peakPrivate = answers.memory.PeakPagefileUsage;
     if (answers.consentAt > 0 && answers.successAt > answers.consentAt) {
         times.consentToSuccess = answers.successAt - answers.consentAt;
     }
@@ -157,6 +163,7 @@ void KeepLower(RunTimes& best, const RunTimes& run) {
     KeepLower(best.consentToSuccess, run.consentToSuccess);
     KeepLower(best.inProcess, run.inProcess);
     if (run.peakWorkingSet > best.peakWorkingSet) best.peakWorkingSet = run.peakWorkingSet;
+    if (run.peakPrivate > best.peakPrivate) best.peakPrivate = run.peakPrivate;
 }
 
 void MemoryRow(const char* what, SIZE_T bytes, const char* note) {
@@ -224,6 +231,8 @@ int main(int argc, char** argv) {
                 "dialog share of the plain copy", 100 * (1 - best.bare.inProcess / best.copier.inProcess));
     MemoryRow("update: peak working set", best.update.peakWorkingSet, "largest of the runs, Wine's own included");
     MemoryRow("plain copy, dialog: peak working set", best.copier.peakWorkingSet, "the same, for comparison");
+    MemoryRow("update: peak private memory", best.update.peakPrivate, "largest of the runs, Wine's heaps included");
+    MemoryRow("plain copy, dialog: peak private memory", best.copier.peakPrivate, "the same, for comparison");
     for (int i = 3; i < argc; ++i) {
         const std::string larger = std::string(argv[1]) + "\\" + argv[i];
         const RunTimes run = bench::FreshInstallFolder(game) ? RunUpdater(larger) : RunTimes();
@@ -231,8 +240,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "update_bench: the update of %s failed\n", larger.c_str());
             return 1;
         }
-        const std::string what = std::string("update of ") + argv[i] + ": peak working set";
-        MemoryRow(what.c_str(), run.peakWorkingSet, "one run, fresh folder");
+        const std::string update = std::string("update of ") + argv[i];
+        MemoryRow((update + ": peak working set").c_str(), run.peakWorkingSet, "one run, fresh folder");
+        MemoryRow((update + ": peak private memory").c_str(), run.peakPrivate, "the same run");
     }
     bench::FreshInstallFolder(game);
     return 0;
