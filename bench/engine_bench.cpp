@@ -5,7 +5,7 @@
 // over the files installed before. Warm cache; the figures are medians, ratios and
 // differences medians of each turn's. GB/s is 10^9 bytes of entry data per
 // second. A second, small patch shows where the run's time goes apart from the
-// bytes: the checksum, the flushes and the run's own work.
+// bytes: the checksum, the flushes and the run's own work, and call by call.
 //   engine_bench BENCH_FOLDER [RUNS] [SMALL_PATCH]   reads BENCH_FOLDER\patch.exe
 #include <windows.h>
 
