@@ -61,21 +61,6 @@ AVX2_CODE inline __m256i FeedBlock(Avx2Sums& sums, const uint8_t* p, size_t bloc
     return _mm256_add_epi32(low, _mm256_slli_epi32(high, 16));
 }
 
-template <size_t N, typename T>
-AVX2_CODE inline void Spill(__m256i v, T (&out)[N]) {
-    static_assert(sizeof out == sizeof v, "one vector");
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
-}
-
-AVX2_CODE ChecksumBlockSums Fold(const Avx2Sums& sums, __m256i mixes) {
-    SpilledSums<sizeof mixes> spilled;
-    Spill(sums.mixSum, spilled.sumWords);
-    Spill(sums.mixXor, spilled.xorWords);
-    Spill(sums.byteXor, spilled.xorBytes);
-    Spill(mixes, spilled.mixLanes);
-    return FoldSpilled(spilled);
-}
-
 }  // namespace
 
 AVX2_CODE CHECKSUM_ALIGN_STACK void UpdateAvx2(RunningChecksum& state, const void* bytes, size_t length) {
@@ -93,7 +78,7 @@ AVX2_CODE CHECKSUM_ALIGN_STACK void UpdateAvx2(RunningChecksum& state, const voi
             const __m256i tail = _mm256_add_epi32(first, FeedBlock(sums, p, 1));
             mixes = _mm256_add_epi32(_mm256_mullo_epi32(mixes, stepMultiplier), tail);
         }
-        AddChecksumBlockSums(state, Fold(sums, mixes));
+        AddChecksumBlockSums(state, FoldVectors(sums.mixSum, sums.mixXor, sums.byteXor, mixes));
     }
     UpdateReference(state, p, length % CHECKSUM_STEP);
 }

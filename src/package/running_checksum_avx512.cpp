@@ -75,21 +75,6 @@ AVX512_CODE inline __m512i FeedStep(Avx512Sums& sums, const uint8_t* p) {
     return _mm512_add_epi32(low, _mm512_slli_epi32(high, 16));
 }
 
-template <size_t N, typename T>
-AVX512_CODE inline void Spill(__m512i v, T (&out)[N]) {
-    static_assert(sizeof out == sizeof v, "one vector");
-    _mm512_storeu_si512(out, v);
-}
-
-AVX512_CODE ChecksumBlockSums Fold(const Avx512Sums& sums, __m512i mixes) {
-    SpilledSums<sizeof mixes> spilled;
-    Spill(sums.mixSum, spilled.sumWords);
-    Spill(sums.mixXor, spilled.xorWords);
-    Spill(sums.byteXor, spilled.xorBytes);
-    Spill(mixes, spilled.mixLanes);
-    return FoldSpilled(spilled);
-}
-
 }  // namespace
 
 static_assert(sizeof(__m512i) == CHECKSUM_STEP, "one vector a step");
@@ -108,7 +93,7 @@ AVX512_CODE CHECKSUM_ALIGN_STACK void UpdateAvx512(RunningChecksum& state, const
         for (size_t s = 0; s < steps; ++s, p += CHECKSUM_STEP) {
             mixes = _mm512_add_epi32(_mm512_mullo_epi32(mixes, stepMultiplier), FeedStep(sums, p));
         }
-        AddChecksumBlockSums(state, Fold(sums, mixes));
+        AddChecksumBlockSums(state, FoldVectors(sums.mixSum, sums.mixXor, sums.byteXor, mixes));
     }
     UpdateReference(state, p, length % CHECKSUM_STEP);
 }

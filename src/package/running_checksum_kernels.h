@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 struct ChecksumKernel {
     const char* name;
@@ -96,22 +97,24 @@ struct ChecksumBlockSums {
     uint8_t byteXor;
 };
 
-// A wide kernel's sums stored to memory, `BYTES` the width of its vectors.
-template <size_t BYTES>
-struct SpilledSums {
-    uint32_t mixLanes[BYTES / 4];  // add up to the mix
-    uint16_t sumWords[BYTES / 2];  // low bytes add up to mixSum
-    uint16_t xorWords[BYTES / 2];  // low bytes xor to mixXor
-    uint8_t xorBytes[BYTES];       // xor to byteXor
-};
-
-template <size_t BYTES>
-ChecksumBlockSums FoldSpilled(const SpilledSums<BYTES>& spilled) {
+// Folds a wide kernel's vectors, whatever their width: the mix lanes add up,
+// the low bytes of the sum words add up, those of the xor words and the xor
+// bytes xor together.
+template <typename Vector>
+ChecksumBlockSums FoldVectors(const Vector& mixSum, const Vector& mixXor, const Vector& byteXor,
+                              const Vector& mixes) {
+    uint32_t mixLanes[sizeof(Vector) / 4];
+    uint16_t sumWords[sizeof(Vector) / 2], xorWords[sizeof(Vector) / 2];
+    uint8_t xorBytes[sizeof(Vector)];
+    std::memcpy(mixLanes, &mixes, sizeof mixLanes);
+    std::memcpy(sumWords, &mixSum, sizeof sumWords);
+    std::memcpy(xorWords, &mixXor, sizeof xorWords);
+    std::memcpy(xorBytes, &byteXor, sizeof xorBytes);
     ChecksumBlockSums folded{0, 0, 0, 0};
-    for (uint32_t lane : spilled.mixLanes) folded.mix += lane;
-    for (uint16_t word : spilled.sumWords) folded.mixSum = static_cast<uint8_t>(folded.mixSum + word);
-    for (uint16_t word : spilled.xorWords) folded.mixXor ^= static_cast<uint8_t>(word);
-    for (uint8_t byte : spilled.xorBytes) folded.byteXor ^= byte;
+    for (uint32_t lane : mixLanes) folded.mix += lane;
+    for (uint16_t word : sumWords) folded.mixSum = static_cast<uint8_t>(folded.mixSum + word);
+    for (uint16_t word : xorWords) folded.mixXor ^= static_cast<uint8_t>(word);
+    for (uint8_t byte : xorBytes) folded.byteXor ^= byte;
     return folded;
 }
 
