@@ -57,8 +57,9 @@ bool FinalPathOfFolder(const char* folderPath, char (&out)[FINAL_PATH_SIZE], DWO
         return false;
     }
     volume = info.dwVolumeSerialNumber;
-    if (remembered.on && std::strlen(folderPath) < sizeof remembered.folder) {
-        std::memcpy(remembered.folder, folderPath, std::strlen(folderPath) + 1);
+    const size_t folderLength = std::strlen(folderPath);
+    if (remembered.on && folderLength < sizeof remembered.folder) {
+        std::memcpy(remembered.folder, folderPath, folderLength + 1);
         std::memcpy(remembered.finalPath, out, length + 1);
         remembered.length = length;
         remembered.volume = volume;
