@@ -12,7 +12,10 @@
 // BENCH_FOLDER holds patch.exe; BENCH_FOLDER\game becomes
 // the install folder the registry names. plain_copier.exe is found beside this
 // program. Each LARGER_PATCH (a file name in BENCH_FOLDER) is run once more into
-// a fresh install folder, for its peak working set.
+// a fresh install folder, for its peak working set. Besides Wine's figures,
+// the working set as Windows counts it is read by working_set_probe.dll (found
+// beside this program), loaded into one update, one plain copy with dialog and
+// each larger update when its question appears.
 #include <windows.h>
 
 #include <psapi.h>
@@ -25,6 +28,7 @@
 #include "support/installed_game.h"
 #include "support/window_watch.h"
 #include "ui/texts.h"
+#include "working_set_probe.h"
 
 namespace {
 
@@ -32,6 +36,7 @@ constexpr int DEFAULT_REPETITIONS = 15;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
+constexpr DWORD PROBE_START_TIMEOUT_MS = 30 * 1000;
 
 struct RunTimes {
     bool ok = false;
@@ -40,7 +45,53 @@ struct RunTimes {
     double inProcess = 0;         // the copier only: its own measure
     SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
     SIZE_T peakPrivate = 0;       // bytes of its own memory (Wine: its peak pagefile usage), then
+    SIZE_T probedPeak = 0;        // the probe's largest count of resident pages, in bytes
+    SIZE_T probedImages = 0;      // of them, in images
+    SIZE_T probedMapped = 0;      // in mapped files
 };
+
+// The probe's report in a program, and the event its first sample sets.
+struct Probe {
+    HANDLE mapping = nullptr;
+    HANDLE ready = nullptr;
+    bench::WorkingSetReport* report = nullptr;
+    bool loaded = false;
+    ~Probe() {
+        if (report) UnmapViewOfFile(report);
+        if (mapping) CloseHandle(mapping);
+        if (ready) CloseHandle(ready);
+    }
+};
+
+// Loads `dll` into the program (LoadLibraryA run by a thread of its own) and
+// waits for the probe's first sample.
+bool LoadProbe(const PROCESS_INFORMATION& process, const std::string& dll, Probe& probe) {
+    char reportName[64], readyName[64];
+    if (!bench::WorkingSetProbeNames(process.dwProcessId, reportName, readyName)) return false;
+    probe.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       sizeof(bench::WorkingSetReport), reportName);
+    probe.ready = CreateEventA(nullptr, TRUE, FALSE, readyName);
+    if (!probe.mapping || !probe.ready) return false;
+    probe.report = static_cast<bench::WorkingSetReport*>(MapViewOfFile(probe.mapping, FILE_MAP_READ, 0, 0, 0));
+    void* remotePath = VirtualAllocEx(process.hProcess, nullptr, dll.size() + 1, MEM_RESERVE | MEM_COMMIT,
+                                      PAGE_READWRITE);
+    if (!probe.report || !remotePath ||
+        !WriteProcessMemory(process.hProcess, remotePath, dll.c_str(), dll.size() + 1, nullptr)) {
+        return false;
+    }
+    // kernel32 lies at the same address in every process of a session.
+    const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    HANDLE thread = CreateRemoteThread(process.hProcess, nullptr, 0, loadLibrary, remotePath, 0, nullptr);
+    if (!thread) return false;
+    DWORD module = 0;
+    const bool ran = WaitForSingleObject(thread, PROBE_START_TIMEOUT_MS) == WAIT_OBJECT_0 &&
+                     GetExitCodeThread(thread, &module) && module != 0;
+    CloseHandle(thread);
+    if (ran) VirtualFreeEx(process.hProcess, remotePath, 0, MEM_RELEASE);
+    probe.loaded = ran && WaitForSingleObject(probe.ready, PROBE_START_TIMEOUT_MS) == WAIT_OBJECT_0;
+    return probe.loaded;
+}
 
 void Click(HWND box, int id) {
     if (HWND button = GetDlgItem(box, id)) PostMessageA(button, BM_CLICK, 0, 0);
@@ -60,8 +111,10 @@ PROCESS_MEMORY_COUNTERS MemoryOf(HANDLE process) {
     return counters;
 }
 
-// Answers the consent question Yes and the success box OK; any other box is a failure.
-void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered, BoxAnswers& answers) {
+// Answers the consent question Yes, the probe loaded first if `probeDll` is
+// given, and the success box OK; any other box is a failure.
+void AnswerNewBoxes(const PROCESS_INFORMATION& process, const std::string& probeDll, Probe& probe,
+                    std::set<HWND>& answered, BoxAnswers& answers) {
     for (HWND window : e2e::VisibleDialogsOf(process.dwProcessId)) {
         HWND textControl = GetDlgItem(window, e2e::MESSAGE_BOX_TEXT_ID);
         if (answered.count(window) || !textControl) continue;
@@ -70,6 +123,10 @@ void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered
         answered.insert(window);
         if (text == TEXT_CONSENT) {
             answers.consentAt = seen;
+            if (!probeDll.empty()) {
+                if (!LoadProbe(process, probeDll, probe)) answers.unexpected = true;
+                answers.consentAt = bench::Now();
+            }
             Click(window, IDYES);
         } else {
             if (text == TEXT_SUCCESS) {
@@ -85,18 +142,20 @@ void AnswerNewBoxes(const PROCESS_INFORMATION& process, std::set<HWND>& answered
     for (auto it = answered.begin(); it != answered.end();) it = IsWindow(*it) ? std::next(it) : answered.erase(it);
 }
 
-// Starts `program`, answers its boxes while polling for them, and waits for its end.
-RunTimes RunProgram(const std::string& program, const std::string& commandLine) {
+// Starts `program`, answers its boxes while polling for them, and waits for its
+// end; with `probeDll`, its working set is sampled from its question on.
+RunTimes RunProgram(const std::string& program, const std::string& commandLine, const std::string& probeDll) {
     RunTimes times;
     PROCESS_INFORMATION process;
     const double start = bench::Now();
     if (!testing_support::StartProgram(program, commandLine, process)) return times;
     std::set<HWND> answered;
     BoxAnswers answers;
+    Probe probe;
     bool ended = false;
     while (!ended) {
         ended = WaitForSingleObject(process.hProcess, POLL_MS) == WAIT_OBJECT_0;
-        if (!ended) AnswerNewBoxes(process, answered, answers);
+        if (!ended) AnswerNewBoxes(process, probeDll, probe, answered, answers);
         if (bench::Now() - start > RUN_TIMEOUT_MS / 1000.0) {
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, INFINITE);
@@ -108,7 +167,15 @@ RunTimes RunProgram(const std::string& program, const std::string& commandLine) 
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    times.ok = ended && code == 0 && !answers.unexpected;
+    times.ok = ended && code == 0 && !answers.unexpected && probe.loaded == !probeDll.empty();
+    if (probe.loaded) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const bench::WorkingSetCount& peak = probe.report->slots[probe.report->peak & 1];
+        times.probedPeak = static_cast<SIZE_T>(peak.pages) * system.dwPageSize;
+        times.probedImages = static_cast<SIZE_T>(peak.imagePages) * system.dwPageSize;
+        times.probedMapped = static_cast<SIZE_T>(peak.mappedPages) * system.dwPageSize;
+    }
     times.peakWorkingSet = answers.memory.PeakWorkingSetSize;
     times.peakPrivate = answers.memory.PeakPagefileUsage;
     if (answers.consentAt > 0 && answers.successAt > answers.consentAt) {
@@ -117,8 +184,8 @@ RunTimes RunProgram(const std::string& program, const std::string& commandLine) 
     return times;
 }
 
-RunTimes RunUpdater(const std::string& patch) {
-    RunTimes times = RunProgram(patch, "\"" + patch + "\"");
+RunTimes RunUpdater(const std::string& patch, const std::string& probeDll = "") {
+    RunTimes times = RunProgram(patch, "\"" + patch + "\"", probeDll);
     times.ok = times.ok && times.consentToSuccess > 0;
     return times;
 }
@@ -133,11 +200,11 @@ double ReadSeconds(const std::string& path) {
 }
 
 RunTimes RunCopier(const std::string& copier, const std::string& patch, const std::string& folder,
-                   const std::string& timeFile, bool withDialog) {
+                   const std::string& timeFile, bool withDialog, const std::string& probeDll = "") {
     DeleteFileA(timeFile.c_str());
     std::string commandLine = "\"" + copier + "\" \"" + patch + "\" \"" + folder + "\" \"" + timeFile + "\"";
     if (!withDialog) commandLine += " --no-dialog";
-    RunTimes times = RunProgram(copier, commandLine);
+    RunTimes times = RunProgram(copier, commandLine, probeDll);
     times.inProcess = ReadSeconds(timeFile);
     times.ok = times.ok && times.inProcess > 0 && (!withDialog || times.consentToSuccess > 0);
     return times;
@@ -170,6 +237,13 @@ void MemoryRow(const char* what, SIZE_T bytes, const char* note) {
     std::printf("%-*s %8.2f MiB   %s\n", bench::WHAT_WIDTH, what, bytes / 1048576.0, note);
 }
 
+// The working set as Windows counts it, in KiB to show small differences.
+void ProbedRow(const std::string& what, const RunTimes& run) {
+    std::printf("%-*s %8zu KiB   probed run: images %zu, mapped files %zu, private %zu KiB\n", bench::WHAT_WIDTH,
+                (what + ": peak working set, Windows").c_str(), run.probedPeak / 1024, run.probedImages / 1024,
+                run.probedMapped / 1024, (run.probedPeak - run.probedImages - run.probedMapped) / 1024);
+}
+
 void Row(const char* what, double seconds, const char* note) {
     std::printf("%-*s %8.3f s     %s\n", bench::WHAT_WIDTH, what, seconds, note);
 }
@@ -188,6 +262,7 @@ int main(int argc, char** argv) {
     const std::string game = std::string(argv[1]) + "\\game";
     const std::string timeFile = std::string(argv[1]) + "\\copier-time.txt";
     const std::string copier = OwnFolder() + "\\plain_copier.exe";
+    const std::string probeDll = OwnFolder() + "\\working_set_probe.dll";
     if (!bench::FreshInstallFolder(game) || !testing_support::RegisterInstallFolder(game)) {
         std::fprintf(stderr, "update_bench: cannot prepare %s\n", game.c_str());
         return 1;
@@ -211,7 +286,6 @@ int main(int argc, char** argv) {
         KeepLower(best.copier, copy);
         KeepLower(best.bare, bare);
     }
-    DeleteFileA(timeFile.c_str());
 
     char note[96];
     std::snprintf(note, sizeof note, "best of %d", repetitions);
@@ -233,15 +307,25 @@ int main(int argc, char** argv) {
     MemoryRow("plain copy, dialog: peak working set", best.copier.peakWorkingSet, "the same, for comparison");
     MemoryRow("update: peak private memory", best.update.peakPrivate, "largest of the runs, Wine's heaps included");
     MemoryRow("plain copy, dialog: peak private memory", best.copier.peakPrivate, "the same, for comparison");
+    const RunTimes probedUpdate = RunUpdater(patch, probeDll);
+    const RunTimes probedCopy = RunCopier(copier, patch, game, timeFile, true, probeDll);
+    DeleteFileA(timeFile.c_str());
+    if (!probedUpdate.ok || !probedCopy.ok) {
+        std::fprintf(stderr, "update_bench: the probed %s failed\n", !probedUpdate.ok ? "update" : "plain copy");
+        return 1;
+    }
+    ProbedRow("update", probedUpdate);
+    ProbedRow("plain copy, dialog", probedCopy);
     for (int i = 3; i < argc; ++i) {
         const std::string larger = std::string(argv[1]) + "\\" + argv[i];
-        const RunTimes run = bench::FreshInstallFolder(game) ? RunUpdater(larger) : RunTimes();
+        const RunTimes run = bench::FreshInstallFolder(game) ? RunUpdater(larger, probeDll) : RunTimes();
         if (!run.ok) {
             std::fprintf(stderr, "update_bench: the update of %s failed\n", larger.c_str());
             return 1;
         }
         const std::string update = std::string("update of ") + argv[i];
-        MemoryRow((update + ": peak working set").c_str(), run.peakWorkingSet, "one run, fresh folder");
+        ProbedRow(update, run);
+        MemoryRow((update + ": peak working set").c_str(), run.peakWorkingSet, "the same run, Wine's own included");
         MemoryRow((update + ": peak private memory").c_str(), run.peakPrivate, "the same run");
     }
     bench::FreshInstallFolder(game);
