@@ -16,6 +16,7 @@
 #include <process.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -87,11 +88,11 @@ ChunkBuffer NewChunkBuffer() {
     return ChunkBuffer(static_cast<uint8_t*>(buffer));
 }
 #else
-void AlignedFree::operator()(uint8_t* buffer) const { std::free(buffer); }
+void AlignedFree::operator()(uint8_t* buffer) const { munmap(buffer, PACK_CHUNK_SIZE); }
 
 ChunkBuffer NewChunkBuffer() {
-    void* buffer = nullptr;
-    if (posix_memalign(&buffer, PAGE_ALIGNMENT, PACK_CHUNK_SIZE) != 0) throw std::bad_alloc();
+    void* buffer = mmap(nullptr, PACK_CHUNK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (buffer == MAP_FAILED) throw std::bad_alloc();
     return ChunkBuffer(static_cast<uint8_t*>(buffer));
 }
 #endif
