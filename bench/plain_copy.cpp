@@ -41,7 +41,8 @@ bool CopyEntry(FileHandle& image, const PackageIndex& index, uint32_t i, const c
     PumpMessages();
     char path[MAX_PATH];
     FileHandle out;
-    if (!image.Seek(EntryPosition(index, i)) || !FormatTemporaryPath(path, folder, name) || !out.CreateWrite(path)) {
+    if (!image.Seek(EntryPosition(index, i)) || !FormatTemporaryPath(path, folder, name) ||
+        !(work.options.createNew ? out.CreateNew(path) : out.CreateWrite(path))) {
         return false;
     }
     if (!CopyBytes(image, out, EntrySize(index, i), work)) return false;

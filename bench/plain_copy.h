@@ -11,6 +11,11 @@ struct CopyOptions {
     // Each temporary file is flushed before it is closed, as the update run
     // flushes them before its commit.
     bool flush = false;
+    // Each temporary file is made with CREATE_NEW, as the update run makes
+    // them, instead of CREATE_ALWAYS. Under Wine on ext4 a file made with
+    // CREATE_ALWAYS has its writeback started when it is closed, one made with
+    // CREATE_NEW when it is renamed over the installed file.
+    bool createNew = false;
 };
 
 // Copies every entry of the package in `packagePath` to "<folder>\<name>.tmp",
