@@ -6,5 +6,6 @@
 
 // Renames "<folder>\<name>.tmp" onto "<folder>\<name>" for every name in index
 // order, then prunes the installed hash-value list and extends "uninst.lst".
-// UPDATE_OK, UPDATE_E_IO (a rename failed) or UPDATE_E_UNINSTALL_LIST.
+// UPDATE_OK, UPDATE_E_IO (a rename failed; the names before it were moved) or
+// UPDATE_E_UNINSTALL_LIST (every file was moved).
 UpdateResult CommitPass(const char* installFolder, const char* const* installNames, uint32_t count);

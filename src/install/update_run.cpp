@@ -166,14 +166,18 @@ void DeleteTemporaryFiles(const RunState& run) {
 
 UpdateResult ExtractCommitAndClean(RunState& run) {
     UpdateResult result = UPDATE_E_IO;
+    bool everyFileMoved = false;
     if (PrepareRun(run)) {
         result = ExtractionPass(run);
         run.copyBuffer.reset();
         if (result == UPDATE_OK && CommitAllowed(run)) {
             result = CommitPass(run.installFolder, run.installNames.get(), run.index.count);
+            everyFileMoved = result != UPDATE_E_IO;
         }
     }
-    DeleteTemporaryFiles(run);
+    // Once every file is in place no temporary name is ours: whatever stands
+    // there now (even an installed file moved back) is left alone.
+    if (!everyFileMoved) DeleteTemporaryFiles(run);
     return result;
 }
 

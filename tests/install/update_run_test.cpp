@@ -527,6 +527,14 @@ BOOL WINAPI TracedMove(const char* from, const char* to, DWORD flags) {
     return realMove(from, to, flags);
 }
 
+decltype(&CreateFileA) realCreate = nullptr;
+
+HANDLE WINAPI TracedCreate(const char* path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* security,
+                           DWORD disposition, DWORD flags, HANDLE model) {
+    fileCalls.push_back("open " + LeafOf(path));
+    return realCreate(path, access, share, security, disposition, flags, model);
+}
+
 // NTFS journals a rename, not the data: a file renamed unflushed can come back
 // zero-filled after a power cut. Every temporary file must be on disk before
 // the commit's first rename, which keeps its flags.
@@ -550,6 +558,31 @@ TEST_F(UpdateRunTest, EveryTemporaryFileIsFlushedBeforeTheFirstRename) {
         const std::string temporary = std::string(name) + ".tmp";
         EXPECT_NE(std::find(fileCalls.begin(), firstRename, "flush " + temporary), firstRename) << name;
         EXPECT_NE(std::find(firstRename, fileCalls.end(), "move " + temporary + flags), fileCalls.end()) << name;
+    }
+}
+
+// After its rename a temporary name is no longer the run's: a file found there
+// later (an installed file moved back, say) must not be opened, let alone
+// deleted as the run's own.
+TEST_F(UpdateRunTest, AFullCommitNeverOpensATemporaryNameAgain) {
+    InstallOldGame();
+    const Bytes a = GeneratedBytes(3000, 1), b = GeneratedBytes(40, 2);
+    const Bytes list = HashValueListBytes({RecordFor("a.arc", a), RecordFor("b.arc", b)});
+    fileCalls.clear();
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "CreateFileA", &TracedCreate, realCreate));
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "MoveFileExA", &TracedMove, realMove));
+    const UpdateResult result = Run({{LIST_ENTRY_NAME, list}, {"a.arc", a}, {"b.arc", b}});
+    HookImport("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(realCreate));
+    HookImport("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(realMove));
+    ASSERT_EQ(result, UPDATE_OK);
+
+    for (const char* name : {"a.arc", "b.arc"}) {
+        const std::string temporary = std::string(name) + ".tmp";
+        const auto moved = std::find_if(fileCalls.begin(), fileCalls.end(), [&](const std::string& call) {
+            return call.rfind("move " + temporary + " ", 0) == 0;
+        });
+        ASSERT_NE(moved, fileCalls.end()) << name;
+        EXPECT_EQ(std::find(moved, fileCalls.end(), "open " + temporary), fileCalls.end()) << name;
     }
 }
 
