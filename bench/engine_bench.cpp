@@ -1,8 +1,8 @@
 // The installation engine without its window: the update run extracting and
 // verifying a patch, with and without its flushes, next to the plain copy of
 // the same bytes, bare, with the same flushes, with the checksum, with both,
-// and with the checksum making its files as the update does, in the same run:
-// the seven in turn, each time into a fresh folder or
+// and with the checksum, with and without the flushes, making its files as the
+// update does, in the same run: the eight in turn, each time into a fresh folder or
 // over the files installed before. Warm cache; the figures are medians, ratios and
 // differences medians of each turn's. GB/s is 10^9 bytes of entry data per
 // second. A second, small patch shows where the run's time goes apart from the
@@ -45,19 +45,29 @@ double Median(std::vector<double> values) {
 
 using Work = std::function<bool()>;
 
-// The works measured, in the order they take their turns.
-enum WorkId { UPDATE, UNFLUSHED, COPY, COPY_FLUSHED, COPY_SUMMED, COPY_SUMMED_FLUSHED, COPY_SUMMED_NEW, WORK_COUNT };
+// The works measured; TURN_ORDER is the order they take their turns in.
+enum WorkId {
+    UPDATE,
+    UNFLUSHED,
+    COPY,
+    COPY_FLUSHED,
+    COPY_SUMMED,
+    COPY_SUMMED_FLUSHED,
+    COPY_SUMMED_NEW,
+    COPY_SUMMED_FLUSHED_NEW,
+    WORK_COUNT
+};
 const char* const WORK_NAMES[WORK_COUNT] = {"engine: update run", "engine: update run, no flushes",
                                             "engine: plain copy", "engine: plain copy + flushes",
                                             "engine: plain copy + checksum", "engine: copy + checksum + flushes",
-                                            "engine: copy + checksum, CREATE_NEW"};
+                                            "engine: copy + checksum, CREATE_NEW",
+                                            "engine: copy + sum + flushes, CREATE_NEW"};
 
 // Over installed files a work also pays for what the one before it left
 // unwritten (on ext4 a rename over a file starts the new one's writeback), so works with flushes
-// and works without take turns: the update run without flushes and the copies
-// with the checksum it is compared with each follow a work with flushes.
+// and works without take turns: every two works compared follow the same kind.
 const WorkId TURN_ORDER[WORK_COUNT] = {UPDATE, UNFLUSHED, COPY_FLUSHED, COPY_SUMMED, COPY_SUMMED_FLUSHED,
-                                       COPY_SUMMED_NEW, COPY};
+                                       COPY, COPY_SUMMED_FLUSHED_NEW, COPY_SUMMED_NEW};
 
 // seconds[w][turn] of each work.
 using Turns = std::vector<std::vector<double>>;
@@ -111,7 +121,7 @@ void Difference(const char* what, const Turns& t, WorkId a, WorkId b, const char
 // Stands in for FlushFileBuffers to measure the run without its flushes.
 BOOL WINAPI NoFlush(HANDLE) { return TRUE; }
 
-// The seven works on `patch`; progressDialogHandle stays null, so the run skips every control.
+// The eight works on `patch`; progressDialogHandle stays null, so the run skips every control.
 std::vector<Work> WorksOn(const std::string& patch, const std::string& folder) {
     const auto update = [patch, folder] {
         return UpdateRunFromPackage(patch.c_str(), folder.c_str()) == UPDATE_OK;
@@ -128,11 +138,13 @@ std::vector<Work> WorksOn(const std::string& patch, const std::string& folder) {
             return PlainCopy(patch.c_str(), folder.c_str(), ProgressControls{}, options);
         };
     };
-    CopyOptions flushed, summed, both, summedNew;
+    CopyOptions flushed, summed, both;
     flushed.flush = both.flush = true;
-    summed.checksum = both.checksum = summedNew.checksum = true;
-    summedNew.createNew = true;
-    return {update, unflushed, copy(CopyOptions{}), copy(flushed), copy(summed), copy(both), copy(summedNew)};
+    summed.checksum = both.checksum = true;
+    CopyOptions summedNew = summed, bothNew = both;
+    summedNew.createNew = bothNew.createNew = true;
+    return {update,     unflushed,       copy(CopyOptions{}), copy(flushed), copy(summed),
+            copy(both), copy(summedNew), copy(bothNew)};
 }
 
 // All figures of one patch; false when a run failed.
@@ -157,6 +169,8 @@ bool Measure(const std::string& patch, bool large, const std::string& folder, in
         Ratio("engine: update run / copy + flushes", t, UPDATE, COPY_FLUSHED, where, "median of the turns");
         Ratio("engine: update run / copy + sum + flushes", t, UPDATE, COPY_SUMMED_FLUSHED, where, target);
         Ratio("engine: no flushes / copy + checksum", t, UNFLUSHED, COPY_SUMMED, where, target);
+        Ratio("engine: update / copy+sum+flush, CREATE_NEW", t, UPDATE, COPY_SUMMED_FLUSHED_NEW, where,
+              "median of the turns, files made alike");
         Ratio("engine: no flushes / copy + sum, CREATE_NEW", t, UNFLUSHED, COPY_SUMMED_NEW, where,
               "median of the turns, files made alike");
         Difference("engine: cost of the checksum", t, COPY_SUMMED, COPY, where, "copy + checksum - copy");

@@ -34,7 +34,8 @@ void CountBatch(size_t size, const DWORD* types, WorkingSetCount& count) {
     }
 }
 
-bool IsProbes(const void* allocationBase, const void* stackBase) {
+// The allocations the probe itself made or brought: its image, its thread's stack, its batch and the report.
+bool IsTheProbesOwn(const void* allocationBase, const void* stackBase) {
     return allocationBase == probeModule || allocationBase == stackBase || allocationBase == batch ||
            allocationBase == report;
 }
@@ -49,7 +50,7 @@ WorkingSetCount CountResidentPages(const void* stackBase, DWORD* types) {
     for (char* at = static_cast<char*>(system.lpMinimumApplicationAddress);
          at < system.lpMaximumApplicationAddress && VirtualQuery(at, &region, sizeof region) == sizeof region;
          at = static_cast<char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State != MEM_COMMIT || IsProbes(region.AllocationBase, stackBase)) continue;
+        if (region.State != MEM_COMMIT || IsTheProbesOwn(region.AllocationBase, stackBase)) continue;
         char* const end = static_cast<char*>(region.BaseAddress) + region.RegionSize;
         for (char* p = static_cast<char*>(region.BaseAddress); p < end; p += page) {
             if (size == BATCH_PAGES) {
