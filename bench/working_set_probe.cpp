@@ -15,6 +15,7 @@ constexpr SIZE_T SAMPLER_STACK = 64 * 1024;
 constexpr size_t BATCH_PAGES = 65536;
 
 HMODULE probeModule;
+SYSTEM_INFO system;  // the page size and the bounds of the address space
 bench::WorkingSetReport* report;
 HANDLE ready;
 PSAPI_WORKING_SET_EX_INFORMATION* batch;
@@ -41,8 +42,6 @@ bool IsTheProbesOwn(const void* allocationBase, const void* stackBase) {
 }
 
 WorkingSetCount CountResidentPages(const void* stackBase, DWORD* types) {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
     const SIZE_T page = system.dwPageSize;
     WorkingSetCount count = {};
     size_t size = 0;
@@ -85,6 +84,7 @@ DWORD WINAPI Sample(void*) {
 }
 
 bool Start() {
+    GetSystemInfo(&system);
     char reportName[64], readyName[64];
     if (!bench::WorkingSetProbeNames(GetCurrentProcessId(), reportName, readyName)) return false;
     HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, reportName);
