@@ -45,9 +45,9 @@ struct RunTimes {
     double inProcess = 0;         // the copier only: its own measure
     SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
     SIZE_T peakPrivate = 0;       // bytes of its own memory (Wine: its peak pagefile usage), then
-    SIZE_T probedPeak = 0;        // the probe's largest count of resident pages, in bytes
-    SIZE_T probedImages = 0;      // of them, in images
-    SIZE_T probedMapped = 0;      // in mapped files
+    std::size_t probedPeak = 0;   // the probe's largest count of resident pages, in bytes
+    std::size_t probedImages = 0; // of them, in images
+    std::size_t probedMapped = 0; // in mapped files
 };
 
 // The probe's report in a program, and the event its first sample sets.
@@ -172,9 +172,9 @@ RunTimes RunProgram(const std::string& program, const std::string& commandLine, 
         SYSTEM_INFO system;
         GetSystemInfo(&system);
         const bench::WorkingSetCount& peak = probe.report->slots[probe.report->peak & 1];
-        times.probedPeak = static_cast<SIZE_T>(peak.pages) * system.dwPageSize;
-        times.probedImages = static_cast<SIZE_T>(peak.imagePages) * system.dwPageSize;
-        times.probedMapped = static_cast<SIZE_T>(peak.mappedPages) * system.dwPageSize;
+        times.probedPeak = static_cast<std::size_t>(peak.pages) * system.dwPageSize;
+        times.probedImages = static_cast<std::size_t>(peak.imagePages) * system.dwPageSize;
+        times.probedMapped = static_cast<std::size_t>(peak.mappedPages) * system.dwPageSize;
     }
     times.peakWorkingSet = answers.memory.PeakWorkingSetSize;
     times.peakPrivate = answers.memory.PeakPagefileUsage;

@@ -24,8 +24,9 @@ build_preset() {
 
 # The preset whose programs run under Wine here. The updater is 32-bit, but some
 # kernels run 64-bit code only (IA-32 emulation off: executing a 32-bit program
-# fails with "Exec format error"), and there 32-bit Wine cannot start; the same
-# sources are then built as 64-bit code and run under 64-bit Wine.
+# fails with "Exec format error"), and some package mirrors leave wine32
+# uninstallable (scripts/setup); without 32-bit Wine the same sources are built
+# as 64-bit code and run under 64-bit Wine.
 windows_run_preset() {
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo windows; else echo windows64; fi
 }
@@ -40,6 +41,7 @@ test_stub_option() {
 # Says once, on standard error, when the Windows programs run as 64-bit code.
 note_run_preset() {
   [ "$1" = windows ] && return
-  echo "note: this machine cannot run 32-bit x86 code; the Windows programs run as the" \
-       "64-bit build (build/windows64) under 64-bit Wine" >&2
+  echo "note: 32-bit Wine does not start on this machine (the kernel runs no 32-bit code," \
+       "or wine32 is not installed); the Windows programs run as the 64-bit build" \
+       "(build/windows64) under 64-bit Wine" >&2
 }
