@@ -36,7 +36,7 @@ constexpr int DEFAULT_REPETITIONS = 15;
 // How often the program's windows are looked for; the same while the copier runs.
 constexpr DWORD POLL_MS = 5;
 constexpr DWORD RUN_TIMEOUT_MS = 10 * 60 * 1000;
-constexpr DWORD PROBE_START_TIMEOUT_MS = 30 * 1000;
+constexpr DWORD PROBE_TIMEOUT_MS = 30 * 1000;
 
 struct RunTimes {
     bool ok = false;
@@ -50,28 +50,31 @@ struct RunTimes {
     std::size_t probedMapped = 0; // in mapped files
 };
 
-// The probe's report in a program, and the event its first sample sets.
+// The probe's report in a program, and its events (working_set_probe.h).
 struct Probe {
     HANDLE mapping = nullptr;
-    HANDLE ready = nullptr;
+    HANDLE ready = nullptr, stop = nullptr, stopped = nullptr;
     bench::WorkingSetReport* report = nullptr;
     bool loaded = false;
     ~Probe() {
         if (report) UnmapViewOfFile(report);
-        if (mapping) CloseHandle(mapping);
-        if (ready) CloseHandle(ready);
+        for (HANDLE handle : {mapping, ready, stop, stopped}) {
+            if (handle) CloseHandle(handle);
+        }
     }
 };
 
 // Loads `dll` into the program (LoadLibraryA run by a thread of its own) and
 // waits for the probe's first sample.
 bool LoadProbe(const PROCESS_INFORMATION& process, const std::string& dll, Probe& probe) {
-    char reportName[64], readyName[64];
-    if (!bench::WorkingSetProbeNames(process.dwProcessId, reportName, readyName)) return false;
+    bench::WorkingSetProbeNames names;
+    if (!bench::NameWorkingSetProbe(process.dwProcessId, names)) return false;
     probe.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                       sizeof(bench::WorkingSetReport), reportName);
-    probe.ready = CreateEventA(nullptr, TRUE, FALSE, readyName);
-    if (!probe.mapping || !probe.ready) return false;
+                                       sizeof(bench::WorkingSetReport), names.report);
+    probe.ready = CreateEventA(nullptr, TRUE, FALSE, names.ready);
+    probe.stop = CreateEventA(nullptr, TRUE, FALSE, names.stop);
+    probe.stopped = CreateEventA(nullptr, TRUE, FALSE, names.stopped);
+    if (!probe.mapping || !probe.ready || !probe.stop || !probe.stopped) return false;
     probe.report = static_cast<bench::WorkingSetReport*>(MapViewOfFile(probe.mapping, FILE_MAP_READ, 0, 0, 0));
     void* remotePath = VirtualAllocEx(process.hProcess, nullptr, dll.size() + 1, MEM_RESERVE | MEM_COMMIT,
                                       PAGE_READWRITE);
@@ -85,12 +88,17 @@ bool LoadProbe(const PROCESS_INFORMATION& process, const std::string& dll, Probe
     HANDLE thread = CreateRemoteThread(process.hProcess, nullptr, 0, loadLibrary, remotePath, 0, nullptr);
     if (!thread) return false;
     DWORD module = 0;
-    const bool ran = WaitForSingleObject(thread, PROBE_START_TIMEOUT_MS) == WAIT_OBJECT_0 &&
+    const bool ran = WaitForSingleObject(thread, PROBE_TIMEOUT_MS) == WAIT_OBJECT_0 &&
                      GetExitCodeThread(thread, &module) && module != 0;
     CloseHandle(thread);
     if (ran) VirtualFreeEx(process.hProcess, remotePath, 0, MEM_RELEASE);
-    probe.loaded = ran && WaitForSingleObject(probe.ready, PROBE_START_TIMEOUT_MS) == WAIT_OBJECT_0;
+    probe.loaded = ran && WaitForSingleObject(probe.ready, PROBE_TIMEOUT_MS) == WAIT_OBJECT_0;
     return probe.loaded;
+}
+
+// Before the program may end (working_set_probe.h).
+bool StopProbe(const Probe& probe) {
+    return SetEvent(probe.stop) && WaitForSingleObject(probe.stopped, PROBE_TIMEOUT_MS) == WAIT_OBJECT_0;
 }
 
 void Click(HWND box, int id) {
@@ -132,6 +140,7 @@ void AnswerNewBoxes(const PROCESS_INFORMATION& process, const std::string& probe
             if (text == TEXT_SUCCESS) {
                 answers.successAt = seen;
                 answers.memory = MemoryOf(process.hProcess);
+                if (probe.loaded && !StopProbe(probe)) answers.unexpected = true;
             } else {
                 answers.unexpected = true;
             }

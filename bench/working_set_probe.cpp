@@ -1,6 +1,6 @@
 // working_set_probe.dll: loaded into a running program by update_bench. Its
-// thread counts the program's resident pages about every millisecond until the
-// program ends and keeps the largest count in the report update_bench created.
+// thread counts the program's resident pages about every millisecond until
+// update_bench stops it, and keeps the largest count in the report update_bench created.
 // The probe's own pages (its image, stack, buffer and the report) are not counted.
 #include <windows.h>
 
@@ -17,7 +17,7 @@ constexpr size_t BATCH_PAGES = 65536;
 HMODULE probeModule;
 SYSTEM_INFO system;  // the page size and the bounds of the address space
 bench::WorkingSetReport* report;
-HANDLE ready;
+HANDLE ready, stop, stopped;
 PSAPI_WORKING_SET_EX_INFORMATION* batch;
 
 using bench::WorkingSetCount;
@@ -79,17 +79,21 @@ DWORD WINAPI Sample(void*) {
             InterlockedExchange(&report->peak, next);
         }
         if (InterlockedIncrement(&report->samples) == 1) SetEvent(ready);
-        Sleep(SAMPLE_PAUSE_MS);
+        if (WaitForSingleObject(stop, SAMPLE_PAUSE_MS) != WAIT_TIMEOUT) break;
     }
+    SetEvent(stopped);
+    return 0;
 }
 
 bool Start() {
     GetSystemInfo(&system);
-    char reportName[64], readyName[64];
-    if (!bench::WorkingSetProbeNames(GetCurrentProcessId(), reportName, readyName)) return false;
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, reportName);
-    ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName);
-    if (!mapping || !ready) return false;
+    bench::WorkingSetProbeNames names;
+    if (!bench::NameWorkingSetProbe(GetCurrentProcessId(), names)) return false;
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, names.report);
+    ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, names.ready);
+    stop = OpenEventA(SYNCHRONIZE, FALSE, names.stop);
+    stopped = OpenEventA(EVENT_MODIFY_STATE, FALSE, names.stopped);
+    if (!mapping || !ready || !stop || !stopped) return false;
     report = static_cast<bench::WorkingSetReport*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     batch = static_cast<PSAPI_WORKING_SET_EX_INFORMATION*>(
         VirtualAlloc(nullptr, BATCH_PAGES * (sizeof *batch + sizeof(DWORD)), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));

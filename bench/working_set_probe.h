@@ -26,12 +26,27 @@ struct WorkingSetReport {
     WorkingSetCount slots[2];
 };
 
-// The report's shared memory and the event set after the probe's first sample,
-// named after the program's process id; false when the name does not fit.
-inline bool WorkingSetProbeNames(DWORD processId, char (&report)[64], char (&ready)[64]) {
-    const int a = std::snprintf(report, sizeof report, "Local\\sundrift-working-set-%lu", processId);
-    const int b = std::snprintf(ready, sizeof ready, "Local\\sundrift-working-set-ready-%lu", processId);
-    return a > 0 && a < static_cast<int>(sizeof report) && b > 0 && b < static_cast<int>(sizeof ready);
+// The names of the report's shared memory and of the probe's events, after
+// the program's process id: `ready` is set after the first sample; `stop`
+// asks the probe to stop sampling, and `stopped` says it has. The program must
+// not end while the probe's thread is inside a query: Wine ends the other
+// threads of an exiting process where they stand, and one stopped inside the C
+// library's allocator (which Wine's query calls) corrupts its heap for the
+// thread that exits.
+struct WorkingSetProbeNames {
+    char report[64], ready[64], stop[64], stopped[64];
+};
+
+// False when a name does not fit.
+inline bool NameWorkingSetProbe(DWORD processId, WorkingSetProbeNames& names) {
+    const char* const kinds[] = {"", "ready-", "stop-", "stopped-"};
+    char* const targets[] = {names.report, names.ready, names.stop, names.stopped};
+    for (int i = 0; i < 4; ++i) {
+        const int n = std::snprintf(targets[i], sizeof names.report, "Local\\sundrift-working-set-%s%lu", kinds[i],
+                                    processId);
+        if (n <= 0 || n >= static_cast<int>(sizeof names.report)) return false;
+    }
+    return true;
 }
 
 }  // namespace bench
