@@ -41,13 +41,13 @@ constexpr DWORD PROBE_TIMEOUT_MS = 30 * 1000;
 struct RunTimes {
     bool ok = false;
     double startToExit = 0;
-    double consentToSuccess = 0;  // not for the copier without dialog, which asks nothing
-    double inProcess = 0;         // the copier only: its own measure
-    SIZE_T peakWorkingSet = 0;    // bytes, when the success box appeared
-    SIZE_T peakPrivate = 0;       // bytes of its own memory (Wine: its peak pagefile usage), then
-    std::size_t probedPeak = 0;   // the probe's largest count of resident pages, in bytes
-    std::size_t probedImages = 0; // of them, in images
-    std::size_t probedMapped = 0; // in mapped files
+    double consentToSuccess = 0;   // not for the copier without dialog, which asks nothing
+    double inProcess = 0;          // the copier only: its own measure
+    SIZE_T peakWorkingSet = 0;     // bytes, when the success box appeared
+    SIZE_T peakPrivate = 0;        // bytes of its own memory (Wine: its peak pagefile usage), then
+    std::size_t probedPeak = 0;    // the probe's largest count of resident pages, in bytes
+    std::size_t probedImages = 0;  // of them, in images
+    std::size_t probedMapped = 0;  // in mapped files
 };
 
 // The probe's report in a program, and its events (working_set_probe.h).

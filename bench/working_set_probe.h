@@ -39,10 +39,12 @@ struct WorkingSetProbeNames {
 
 // False when a name does not fit.
 inline bool NameWorkingSetProbe(DWORD processId, WorkingSetProbeNames& names) {
-    const char* const kinds[] = {"", "ready-", "stop-", "stopped-"};
-    char* const targets[] = {names.report, names.ready, names.stop, names.stopped};
-    for (int i = 0; i < 4; ++i) {
-        const int n = std::snprintf(targets[i], sizeof names.report, "Local\\sundrift-working-set-%s%lu", kinds[i],
+    const struct {
+        char* target;
+        const char* kind;
+    } each[] = {{names.report, ""}, {names.ready, "ready-"}, {names.stop, "stop-"}, {names.stopped, "stopped-"}};
+    for (const auto& name : each) {
+        const int n = std::snprintf(name.target, sizeof names.report, "Local\\sundrift-working-set-%s%lu", name.kind,
                                     processId);
         if (n <= 0 || n >= static_cast<int>(sizeof names.report)) return false;
     }

@@ -89,7 +89,8 @@ TEST_F(MessagePump, HandlesEveryWaitingMessageInOrder) {
 TEST_F(MessagePump, KeysAreTranslatedWithoutTheDialog) {
     ASSERT_EQ(progressDialogHandle, nullptr);
     // The scan code in bits 16 to 23, as the keyboard driver would post it.
-    ASSERT_TRUE(PostMessageA(window, WM_KEYDOWN, '7', 1 | (static_cast<LPARAM>(MapVirtualKeyA('7', MAPVK_VK_TO_VSC)) << 16)));
+    const LPARAM scanCode = MapVirtualKeyA('7', MAPVK_VK_TO_VSC);
+    ASSERT_TRUE(PostMessageA(window, WM_KEYDOWN, '7', 1 | (scanCode << 16)));
     EXPECT_EQ(PumpMessages(), 0);
     EXPECT_EQ(typed, "7") << "the character made by TranslateMessage is handled in the same call";
     EXPECT_TRUE(QueueEmpty());
