@@ -430,6 +430,14 @@ TEST(PackBuild, OutputNeverOverwritesASource) {
     bench.options.out = bench.folder / "dir";
     ExpectRefused(bench, "is a folder");
     rmdir(bench.options.out.c_str());
+
+    // A pipe (as a device would) stays what it is, not replaced by a patch file.
+    ASSERT_EQ(mkfifo((bench.folder / "pipe").c_str(), 0600), 0);
+    bench.options.out = bench.folder / "pipe";
+    ExpectRefused(bench, "is a device, a pipe or a socket");
+    struct stat status;
+    EXPECT_TRUE(stat(bench.options.out.c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
+    unlink(bench.options.out.c_str());
 }
 
 TEST(PackBuild, NameLengthLimits) {
@@ -932,6 +940,12 @@ TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
     again.patch = bench.options.stub;
     EXPECT_FALSE(SignPatch(again, error)) << "not a patch";
     again.patch = bench.options.out;
+    again.out = options.key;
+    const Bytes key = ReadFile(options.key);
+    EXPECT_FALSE(SignPatch(again, error));
+    EXPECT_NE(error.find("is the same file as"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(options.key), key);
+    again.out = bench.folder / "twice.exe";
     again.key = cert;
     EXPECT_FALSE(SignPatch(again, error)) << "no key";
     EXPECT_EQ(bench.folder.Names(),

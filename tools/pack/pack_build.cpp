@@ -37,8 +37,6 @@ struct Plan {
 
 using Refusal = std::string;  // empty: accepted
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 size_t NameLimit(bool shortIndex) { return (shortIndex ? SHORT_NAME_SIZE : LONG_NAME_SIZE) - 1; }
 
 Refusal CheckOutput(const BuildOptions& options) {

@@ -15,8 +15,6 @@ namespace {
 constexpr char UNINSTALL_LIST[] = "uninst.lst";
 constexpr size_t NAMES_SHOWN = 8;
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 // "a", "b" and 3 more.
 std::string NameList(const std::vector<std::string>& names) {
     std::string text;

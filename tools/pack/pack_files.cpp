@@ -123,10 +123,12 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
+    identity.special = GetFileType(handle) != FILE_TYPE_DISK;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    const bool known = identity.special || GetFileInformationByHandle(handle, &info) != 0;
     CloseHandle(handle);
     if (!known) return false;
+    if (identity.special) return true;
     identity.device = info.dwVolumeSerialNumber;
     identity.number = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     identity.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -136,6 +138,7 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     identity.device = static_cast<unsigned long long>(status.st_dev);
     identity.number = static_cast<unsigned long long>(status.st_ino);
     identity.folder = S_ISDIR(status.st_mode);
+    identity.special = !S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode);
 #endif
     return true;
 }

@@ -40,6 +40,7 @@ struct FileIdentity {
     unsigned long long device = 0;
     unsigned long long number = 0;
     bool folder = false;
+    bool special = false;  // a device, a pipe or a socket: neither file nor folder
 };
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
 

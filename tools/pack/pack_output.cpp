@@ -86,6 +86,8 @@ std::string OutputProblem(const std::string& out, const std::vector<std::string>
     FileIdentity target;
     if (!IdentifyFile(out, target)) return "";
     if (target.folder) return "is a folder; name the patch file to write";
+    // Moving the finished file into place would replace the device itself.
+    if (target.special) return "is a device, a pipe or a socket, not a file; name the patch file to write";
     for (const std::string& source : sources) {
         FileIdentity other;
         if (!source.empty() && IdentifyFile(source, other) && other.device == target.device &&

@@ -8,6 +8,7 @@
 #include "pack_inspect.h"
 #include "pack_output.h"
 #include "pack_paths.h"
+#include "pack_text.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -17,8 +18,6 @@
 #endif
 
 namespace {
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 constexpr size_t TOOL_WORDS_SHOWN = 300;
 
@@ -151,6 +150,12 @@ bool SignPatch(const SignOptions& options, std::string& error) {
         return false;
     }
     const std::string out = options.out.empty() ? options.patch : options.out;
+    // The patch itself may be replaced: it is read whole before the move.
+    const std::string problem = OutputProblem(out, {options.cert, options.key, options.caFile});
+    if (!problem.empty()) {
+        error = "output " + Quoted(out) + " " + problem;
+        return false;
+    }
     std::string temp;
     // Registered like a build's output, so an interrupt removes what the tool wrote.
     File placeholder = CreateTemporaryOutput(out, temp);

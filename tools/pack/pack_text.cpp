@@ -216,6 +216,8 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize) {
 
 const NameRules CP932_NAME_RULES = {IsCp932LeadByte, Cp932LoweredCopy};
 
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (unsigned char c : utf8) {

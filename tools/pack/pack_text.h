@@ -39,5 +39,8 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize);
 // The updater's rules for names, as they hold under code page 932.
 extern const NameRules CP932_NAME_RULES;
 
+// A name in double quotes, as messages show it.
+std::string Quoted(const std::string& text);
+
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& utf8);
