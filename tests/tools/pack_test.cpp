@@ -1129,6 +1129,15 @@ TEST(PackCli, MessagesNameTheCause) {
     const std::string tilde = refusal(Cli(build + Quote(bench.options.inputs[0].file + u8"=a\u301Cb\u2212.arc")));
     EXPECT_NE(tilde.find(u8"write \"\uFF5E\" (U+FF5E) for \"\u301C\" (U+301C)"), std::string::npos) << tilde;
     EXPECT_NE(tilde.find(u8"write \"\uFF0D\" (U+FF0D) for \"\u2212\" (U+2212)"), std::string::npos) << tilde;
+
+    // A pipe no one writes to is refused at once, not waited on.
+    const std::string pipe = bench.folder / "pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& command : {"inspect " + Quote(pipe), "preview " + Quote(pipe) + " " + Quote(bench.folder / "."),
+                                       build + Quote(pipe)}) {
+        EXPECT_NE(refusal(Cli(command)).find(": is a device, a pipe or a socket"), std::string::npos) << command;
+    }
+    unlink(pipe.c_str());
 }
 
 }  // namespace

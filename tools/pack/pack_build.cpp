@@ -50,7 +50,7 @@ Refusal CheckInputFile(const PackInput& input, uint64_t& size) {
     bool regular = false;
     if (StatFile(input.file, size, regular) && regular) return "";
     const std::string argument = input.pathGiven ? input.file + "=" + input.installPath : input.file;
-    std::string why = "file " + Quoted(input.file) + (FileIsFolder(input.file) ? ": is a folder" : ": not a readable file");
+    std::string why = "file " + Quoted(input.file) + NotAFileBecause(input.file);
     if (input.pathGiven) {
         why += " (the first \"=\" in " + Quoted(argument) + " ends FILE and begins its install path; a file whose "
                "name holds \"=\" must be packed under a name without one)";
@@ -134,7 +134,7 @@ Refusal PlanFileEntries(const BuildOptions& options, Plan& plan) {
 Refusal ReadBaseList(const std::string& path, Plan& plan, std::vector<std::string>& warnings) {
     uint64_t size = 0;
     bool regular = false;
-    if (!StatFile(path, size, regular) || !regular) return "base list " + Quoted(path) + ": not a readable file";
+    if (!StatFile(path, size, regular) || !regular) return "base list " + Quoted(path) + NotAFileBecause(path);
     if (size > PATCH_SIZE_LIMIT) return "base list " + Quoted(path) + ": too large for a patch";
     ByteVector bytes(static_cast<size_t>(size));
     File file = OpenForReading(path);

@@ -148,6 +148,14 @@ bool FileIsFolder(const std::string& path) {
     return IdentifyFile(path, identity) && identity.folder;
 }
 
+std::string NotAFileBecause(const std::string& path) {
+    FileIdentity identity;
+    if (!IdentifyFile(path, identity)) return ": not a readable file";
+    if (identity.folder) return ": is a folder";
+    if (identity.special) return ": is a device, a pipe or a socket, not a file";
+    return ": not a readable file";
+}
+
 bool SeekTo(FILE* file, uint64_t position) {
 #ifdef _WIN32
     return _fseeki64(file, static_cast<__int64>(position), SEEK_SET) == 0;

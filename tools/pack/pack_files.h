@@ -34,6 +34,10 @@ File OpenForReading(const std::string& path);
 bool StatFile(const std::string& path, uint64_t& size, bool& regular);
 bool FileIsFolder(const std::string& path);
 
+// Why `path` is no file to read, for a message after the name: ": is a
+// folder", ": is a device, a pipe or a socket, not a file" or ": not a readable file".
+std::string NotAFileBecause(const std::string& path);
+
 // Which file a path names: the same device and number means the same file,
 // whatever the path (links and "./" included).
 struct FileIdentity {

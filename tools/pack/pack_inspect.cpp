@@ -296,9 +296,14 @@ bool InspectPatch(const std::string& path, Inspection& inspection, std::string& 
     inspection = Inspection{};
     bool regular = false;
     uint64_t fileSize = 0;
+    // Examined before it is opened: opening a pipe would wait for a writer.
+    if (!StatFile(path, fileSize, regular) || !regular) {
+        error = Quoted(path) + NotAFileBecause(path);
+        return false;
+    }
     File file = OpenForReading(path);
-    if (!file || !StatFile(path, fileSize, regular) || !regular) {
-        error = "\"" + path + "\": not a readable file";
+    if (!file) {
+        error = Quoted(path) + ": not a readable file";
         return false;
     }
     PackageReader reader;

@@ -160,7 +160,9 @@ bool Commit(Run& run) {
         PreviewEntry& entry = run.preview.entries[j];
         const Found target = Look(run, entry.installName);
         if (target == Found::FOLDER || target == Found::OTHER) {
-            Fail(run, UPDATE_E_IO, static_cast<int>(j), "a folder stands at its name, and a file cannot replace it");
+            Fail(run, UPDATE_E_IO, static_cast<int>(j),
+                 target == Found::FOLDER ? "a folder stands at its name, and a file cannot replace it"
+                                         : "something other than a file stands at its name, and a file cannot replace it");
             return false;
         }
         entry.installed = true;
@@ -290,8 +292,13 @@ bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview&
         error = "\"" + gameDir + "\" is not a folder";
         return false;
     }
-    Run run{gameDir, Inspection{}, OpenForReading(patch), preview};
+    Run run{gameDir, Inspection{}, File(), preview};
     if (!InspectPatch(patch, run.inspection, error, progress)) return false;
+    run.patch = OpenForReading(patch);
+    if (!run.patch) {
+        error = Quoted(patch) + ": not a readable file";
+        return false;
+    }
     Simulate(run);
     return true;
 }

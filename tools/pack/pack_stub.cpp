@@ -69,7 +69,7 @@ std::string CheckStub(const std::string& stub, StubMachine accepted, uint64_t& s
     const std::string named = "stub \"" + stub + "\"";
     bool regular = false;
     if (!StatFile(stub, size, regular) || !regular) {
-        return named + (FileIsFolder(stub) ? ": is a folder" : ": not a readable file");
+        return named + NotAFileBecause(stub);
     }
     if (size > PACKAGE_OFFSET) {
         return named + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(PACKAGE_OFFSET) +
