@@ -135,7 +135,7 @@ void UpdateAvx512(RunningChecksum& state, const void* bytes, size_t length);
 
 // The 512-bit kernel only in 64-bit code. Built as 32-bit code, with eight
 // vector registers instead of thirty-two, it passed the kernels' tests but
-// spilled, and summed slower than the avx2 kernel under 32-bit Wine.
+// kept its sums on the stack, and summed slower than the avx2 kernel.
 #if defined(__x86_64__)
 #define CHECKSUM_AVX512_KERNEL 1
 #else
