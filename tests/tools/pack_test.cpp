@@ -233,6 +233,8 @@ TEST(PackBuild, ShortIndexRoundTrip) {
     EXPECT_EQ(in.verdict.entries[2].record, 1);
 }
 
+// The updater takes the first record whose last component matches, so a file
+// under an explicit path gets its record there; another file of that name keeps its own.
 TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
     Workbench bench;
     const Bytes stale(8, 0xEE);
@@ -240,36 +242,37 @@ TEST(PackBuild, BaseListUpdatedInPlaceKeptAndAppended) {
               ListFile({{"keep1.arc", GeneratedBytes(8, 1)},
                         {"sub\\Data.Arc", stale},
                         {"keep2.exe", GeneratedBytes(8, 2)},
-                        {"Other.arc", stale},
-                        {"later\\data.arc", GeneratedBytes(8, 3)}},
+                        {"Other.arc", GeneratedBytes(8, 4)},
+                        {"later\\data.arc", GeneratedBytes(8, 3)},
+                        {"scene.arc", GeneratedBytes(8, 5)},
+                        {"SUB\\Scene.arc", stale}},
                        0x1234));
     bench.options.baseList = bench.folder / "base.hvl";
-    const Bytes data = bench.Add("data.arc", 300);                  // takes the base list's path
-    const Bytes other = bench.Add("other.arc", 200, "new/OTHER.arc");  // its path replaces the old one
-    const Bytes fresh = bench.Add("fresh.arc", 100);                 // appended
+    const Bytes data = bench.Add("data.arc", 300);                    // takes the base list's path
+    const Bytes other = bench.Add("other.arc", 200, "new/OTHER.arc");  // before the other file's record
+    const Bytes fresh = bench.Add("fresh.arc", 100);                   // appended
+    const Bytes scene = bench.Add("s.arc", 50, "sub/scene.arc");       // its older record moves up
     ASSERT_TRUE(BuildPatch(bench.options).ok);
 
     const Inspection in = bench.Inspect();
     EXPECT_TRUE(in.problems.empty());
-    ASSERT_EQ(in.verdict.records.size(), 6u);
-    EXPECT_EQ(RecordPath(in.verdict.records[0]), "keep1.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[0].checksum), GeneratedBytes(8, 1));
-    EXPECT_EQ(RecordPath(in.verdict.records[1]), "sub\\Data.Arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[1].checksum), ChecksumOf(data));
-    EXPECT_EQ(RecordPath(in.verdict.records[2]), "keep2.exe");
-    EXPECT_EQ(RecordPath(in.verdict.records[3]), "new\\OTHER.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[3].checksum), ChecksumOf(other));
-    EXPECT_EQ(RecordPath(in.verdict.records[4]), "later\\data.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[4].checksum), GeneratedBytes(8, 3)) << "a shadowed record is kept as it was";
-    EXPECT_EQ(RecordPath(in.verdict.records[5]), "fresh.arc");
-    EXPECT_EQ(ChecksumBytes(in.verdict.records[5].checksum), ChecksumOf(fresh));
+    const std::vector<std::pair<std::string, Bytes>> expected = {
+        {"keep1.arc", GeneratedBytes(8, 1)},     {"sub\\Data.Arc", ChecksumOf(data)},
+        {"keep2.exe", GeneratedBytes(8, 2)},     {"new\\OTHER.arc", ChecksumOf(other)},
+        {"Other.arc", GeneratedBytes(8, 4)},     {"later\\data.arc", GeneratedBytes(8, 3)},
+        {"sub\\scene.arc", ChecksumOf(scene)}, {"scene.arc", GeneratedBytes(8, 5)},
+        {"fresh.arc", ChecksumOf(fresh)}};
+    ASSERT_EQ(in.verdict.records.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(RecordPath(in.verdict.records[i]), expected[i].first) << i;
+        EXPECT_EQ(ChecksumBytes(in.verdict.records[i].checksum), expected[i].second) << i;
+    }
     EXPECT_EQ(in.verdict.listHeader.reserved, 0x1234u) << "kept, as the updater keeps it";
     // The index names are the last components of the install paths.
     EXPECT_EQ(in.verdict.entries[1].storedName, "Data.Arc");
     EXPECT_EQ(in.verdict.entries[2].storedName, "OTHER.arc");
-    EXPECT_EQ(in.verdict.entries[1].record, 1);
-    EXPECT_EQ(in.verdict.entries[2].record, 3);
-    EXPECT_EQ(in.verdict.entries[3].record, 5);
+    const std::vector<int> records = {1, 3, 8, 6};
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(in.verdict.entries[i + 1].record, records[i]) << i;
 }
 
 TEST(PackBuild, BaseListBytesAfterTheRecordsDroppedWithANote) {
@@ -839,6 +842,28 @@ TEST(PackDiff, PacksNewAndChangedFilesUnderTheirPaths) {
     EXPECT_EQ(ChecksumBytes(inspection.verdict.records[0].checksum), ChecksumOf(versions.fresh["a.arc"]));
     EXPECT_EQ(ChecksumBytes(inspection.verdict.records[1].checksum), ChecksumOf(versions.old["data/s.arc"])) << "kept";
     EXPECT_EQ(RecordPath(inspection.verdict.records[3]), "data\\n.arc");
+}
+
+// A new file named like a listed one in another folder gets a record of its
+// own, where the updater finds it first; the listed file keeps its record.
+TEST(PackDiff, NewFileNamedLikeAListedOneElsewhere) {
+    TwoVersions versions;
+    versions.fresh["a.arc"] = versions.old["a.arc"];
+    versions.fresh["data/a.arc"] = GeneratedBytes(700, 7);
+    const DiffPlan plan = versions.Plan();
+    ASSERT_TRUE(plan.written) << (plan.refusals.empty() ? "" : plan.refusals[0]);
+    const auto added = std::find_if(plan.files.begin(), plan.files.end(),
+                                    [](const DiffFile& file) { return file.path == "data/a.arc"; });
+    ASSERT_NE(added, plan.files.end());
+    EXPECT_EQ(added->record, RecordFate::ADDED);
+    Inspection inspection;
+    std::string error;
+    ASSERT_TRUE(InspectPatch(versions.options.build.out, inspection, error)) << error;
+    ASSERT_GE(inspection.verdict.records.size(), 2u);
+    EXPECT_EQ(RecordPath(inspection.verdict.records[0]), "data\\a.arc");
+    EXPECT_EQ(ChecksumBytes(inspection.verdict.records[0].checksum), ChecksumOf(versions.fresh["data/a.arc"]));
+    EXPECT_EQ(RecordPath(inspection.verdict.records[1]), "a.arc");
+    EXPECT_EQ(ChecksumBytes(inspection.verdict.records[1].checksum), ChecksumOf(versions.old["a.arc"]));
 }
 
 TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {

@@ -165,8 +165,19 @@ Refusal AdoptBasePath(const HashValueRecord& record, const std::string& baseList
     return "";
 }
 
+// A file packed under an explicit path gets its own record, where the updater
+// finds it first: in place of the first record whose last component matches.
+// A record of another file that shares the last component ("scene.arc" beside
+// "sub\scene.arc") is kept after it; an older record of the same file is dropped.
+void PlaceRecord(std::vector<HashValueRecord>& records, int firstMatch, const std::string& installPath) {
+    const int same = FindPathRecord(records, installPath);
+    if (same >= 0) records.erase(records.begin() + same);
+    records.insert(records.begin() + firstMatch, MakeRecord(installPath));
+}
+
 // Files already in the base list take over their record (the first whose
-// last component matches, as the updater finds it); the others get a new one.
+// last component matches, as the updater finds it), or under an explicit
+// path a record placed before it; the others get a new one.
 Refusal PlanRecords(const BuildOptions& options, Plan& plan, std::vector<std::string>& warnings) {
     if (!options.baseList.empty()) {
         const Refusal unread = ReadBaseList(options.baseList, plan, warnings);
@@ -182,13 +193,11 @@ Refusal PlanRecords(const BuildOptions& options, Plan& plan, std::vector<std::st
         std::string& installPath = plan.installPaths[i - 1];
         const int found = FindRecord(plan.records, entry.name);
         if (found < 0) {
-            entry.record = static_cast<int>(plan.records.size());
             plan.records.push_back(MakeRecord(installPath));
             continue;
         }
-        entry.record = found;
         if (plan.explicitPath[i - 1]) {
-            plan.records[found] = MakeRecord(installPath);
+            PlaceRecord(plan.records, found, installPath);
             continue;
         }
         const Refusal unsafe = AdoptBasePath(plan.records[found], options.baseList, installPath);
@@ -197,6 +206,8 @@ Refusal PlanRecords(const BuildOptions& options, Plan& plan, std::vector<std::st
         const Refusal tooLong = CheckEntryName(entry.name, DisplayName(entry.name), options.shortIndex);
         if (!tooLong.empty()) return tooLong + " (" + entry.source + ")";
     }
+    // Placing records moves the ones after them; each entry's is found as the updater finds it.
+    for (size_t i = 1; i < plan.entries.size(); ++i) plan.entries[i].record = FindRecord(plan.records, plan.entries[i].name);
     plan.entries[0].size = sizeof(HashValueHeader) + plan.records.size() * sizeof(HashValueRecord);
     return "";
 }

@@ -93,7 +93,7 @@ std::vector<HashValueRecord> BaseRecords(const std::string& path) {
 
 RecordFate FateOf(const DiffFile& file, const std::vector<HashValueRecord>& records) {
     std::string sjis, why;
-    const bool listed = StoredInstallPath(file.path, sjis, why) && FindRecord(records, LastComponent(sjis)) >= 0;
+    const bool listed = StoredInstallPath(file.path, sjis, why) && FindPathRecord(records, sjis) >= 0;
     if (file.status == FileStatus::UNCHANGED) return listed ? RecordFate::KEPT : RecordFate::NONE;
     return listed ? RecordFate::UPDATED : RecordFate::ADDED;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "package/install_names.h"
 #include "package/record_lookup.h"
 #include "pack_paths.h"
 #include "pack_text.h"
@@ -59,4 +60,13 @@ bool ComponentKey(const std::string& sjis, std::u32string& key) {
 
 int FindRecord(const std::vector<HashValueRecord>& records, const std::string& entryName) {
     return FindRecordIndex(records.data(), static_cast<uint32_t>(records.size()), entryName.c_str(), CP932_NAME_RULES);
+}
+
+int FindPathRecord(const std::vector<HashValueRecord>& records, const std::string& sjisPath) {
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (SameInstallName(RecordPath(records[i]).c_str(), sjisPath.c_str(), CP932_NAME_RULES)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }

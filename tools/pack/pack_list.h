@@ -29,3 +29,7 @@ bool ComponentKey(const std::string& sjis, std::u32string& key);
 // FindRecordIndex under code page 932: the record the updater matches with
 // the entry name, or -1.
 int FindRecord(const std::vector<HashValueRecord>& records, const std::string& entryName);
+
+// The first record whose whole path names the same file as `sjisPath`, as the
+// updater compares install names, or -1.
+int FindPathRecord(const std::vector<HashValueRecord>& records, const std::string& sjisPath);
