@@ -885,6 +885,9 @@ TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
     }, "32 files to pack and the list make 33 entries");
     refused([](TwoVersions&) {}, "--base-list", false);
     refused([](TwoVersions& v) { v.fresh = v.old; }, "nothing to pack");
+    // Files of either version that the patch does not pack are no output either.
+    refused([](TwoVersions& v) { v.options.build.out = v.options.oldDir + "/gone.txt"; }, "/old/gone.txt\", which");
+    refused([](TwoVersions& v) { v.options.build.out = v.options.newDir + "/data/s.arc"; }, "/new/data/s.arc\", which");
 }
 
 TEST(PackVerify, ReportsMatchingDifferingAndMissingFiles) {

@@ -5,6 +5,7 @@
 
 #include "pack_files.h"
 #include "pack_list.h"
+#include "pack_output.h"
 #include "pack_paths.h"
 #include "pack_text.h"
 #include "pack_tree.h"
@@ -165,6 +166,15 @@ bool CompareTrees(const DiffOptions& options, const Tree& oldTree, const Tree& n
     return true;
 }
 
+// The output may be none of either version's files, packed or not.
+void CheckOutput(const DiffOptions& options, const Tree& oldTree, const Tree& newTree, DiffPlan& plan) {
+    std::vector<std::string> versionFiles;
+    for (const TreeFile& file : oldTree.files) versionFiles.push_back(JoinPath(options.oldDir, file.path));
+    for (const TreeFile& file : newTree.files) versionFiles.push_back(JoinPath(options.newDir, file.path));
+    const std::string problem = OutputProblem(options.build.out, versionFiles);
+    if (!problem.empty()) plan.refusals.push_back("output " + Quoted(options.build.out) + " " + problem);
+}
+
 std::string BaseListPath(const DiffOptions& options) {
     if (!options.baseList.empty()) return options.baseList;
     std::string path;
@@ -204,6 +214,7 @@ bool PlanDiff(const DiffOptions& options, DiffPlan& plan, std::string& error) {
                                 ": name the game's hash-value list with --base-list");
     }
     CheckPackable(oldTree, newTree, plan);
+    CheckOutput(options, oldTree, newTree, plan);
     if (plan.refusals.empty()) Build(options, baseList, plan);
     return true;
 }
