@@ -866,6 +866,17 @@ TEST(PackDiff, NewFileNamedLikeAListedOneElsewhere) {
     EXPECT_EQ(ChecksumBytes(inspection.verdict.records[1].checksum), ChecksumOf(versions.old["a.arc"]));
 }
 
+// A folder link back up the tree is named, not walked until the system's limit.
+TEST(PackDiff, LinkLoopNamed) {
+    TwoVersions versions;
+    versions.Plan();
+    ASSERT_EQ(symlink("..", (versions.options.newDir + "/data/up").c_str()), 0);
+    DiffPlan plan;
+    std::string error;
+    EXPECT_FALSE(PlanDiff(versions.options, plan, error));
+    EXPECT_NE(error.find("folder \"data/up\" is a link back to the top folder"), std::string::npos) << error;
+}
+
 TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
     const auto refused = [](const std::function<void(TwoVersions&)>& change, const std::string& mention,
                             bool withList = true) {
@@ -911,6 +922,19 @@ TEST(PackVerify, ReportsMatchingDifferingAndMissingFiles) {
     EXPECT_TRUE(VerificationPassed(verification, false)) << "a missing file alone passes";
     EXPECT_FALSE(VerificationPassed(verification, true)) << "but not with --strict";
     EXPECT_FALSE(VerifyGame(folder / "nowhere", false, verification, error));
+
+    // A path out of the game folder is not read, and what cannot be examined
+    // (here a link to itself) is no missing file: neither passes.
+    const std::string other = folder / "other";
+    WriteGame(other, {{"a.arc", files["a.arc"]}}, {"a.arc", "..\\outside.arc", "loop.arc"});
+    WriteFile(folder / "outside.arc", files["a.arc"]);
+    ASSERT_EQ(symlink("loop.arc", (other + "/loop.arc").c_str()), 0);
+    ASSERT_TRUE(VerifyGame(other, false, verification, error)) << error;
+    ASSERT_EQ(verification.records.size(), 3u);
+    EXPECT_EQ(verification.records[1].state, RecordState::UNREADABLE);
+    EXPECT_FALSE(verification.records[1].checksummed);
+    EXPECT_EQ(verification.records[2].state, RecordState::UNREADABLE);
+    EXPECT_FALSE(VerificationPassed(verification, false));
 }
 
 // A throwaway self-signed certificate for an extended key usage ("codeSigning").

@@ -104,7 +104,7 @@ std::string TemporaryFileProblem(const Run& run, const std::string& name) {
     }
     if (!PathFits(run, name, sizeof TEMPORARY_SUFFIX - 1)) return "its path in the game folder is too long";
     const Found temporary = Look(run, name + TEMPORARY_SUFFIX);
-    if (temporary == Found::FOLDER || temporary == Found::OTHER) {
+    if (temporary != Found::NOTHING && temporary != Found::FILE) {
         return Shown(name + TEMPORARY_SUFFIX) + ", where its temporary file goes, is not a file";
     }
     return "";
@@ -159,7 +159,7 @@ bool Commit(Run& run) {
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         PreviewEntry& entry = run.preview.entries[j];
         const Found target = Look(run, entry.installName);
-        if (target == Found::FOLDER || target == Found::OTHER) {
+        if (target != Found::NOTHING && target != Found::FILE) {
             Fail(run, UPDATE_E_IO, static_cast<int>(j),
                  target == Found::FOLDER ? "a folder stands at its name, and a file cannot replace it"
                                          : "something other than a file stands at its name, and a file cannot replace it");

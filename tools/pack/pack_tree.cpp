@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <algorithm>
 
+#include "pack_files.h"
 #include "pack_text.h"
 
 #ifdef _WIN32
@@ -53,10 +56,12 @@ std::wstring WideOf(const std::string& utf8) {
 Found Stat(const std::string& hostPath, uint64_t* size = nullptr) {
 #ifdef _WIN32
     struct _stat64 status;
-    if (_wstat64(WideOf(hostPath).c_str(), &status) != 0) return Found::NOTHING;
+    if (_wstat64(WideOf(hostPath).c_str(), &status) != 0) return errno == ENOENT ? Found::NOTHING : Found::UNKNOWN;
 #else
     struct stat status;
-    if (stat(hostPath.c_str(), &status) != 0) return Found::NOTHING;
+    if (stat(hostPath.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? Found::NOTHING : Found::UNKNOWN;
+    }
 #endif
     if (size) *size = static_cast<uint64_t>(status.st_size);
     if ((status.st_mode & S_IFMT) == S_IFREG) return Found::FILE;
@@ -88,8 +93,32 @@ bool FolderNames(const std::string& folder, std::vector<std::string>& names) {
     return true;
 }
 
-bool Walk(const std::string& root, const std::string& relative, Tree& tree, std::string& error) {
+// The folders from the root down to the one being walked, to catch a link
+// that leads back up (which would be walked until the system's limit).
+struct Ancestor {
+    FileIdentity identity;
+    std::string path;
+};
+
+bool LeadsBack(const Ancestor& self, const std::vector<Ancestor>& ancestors, std::string& error) {
+    for (const Ancestor& above : ancestors) {
+        if (above.identity.device == self.identity.device && above.identity.number == self.identity.number) {
+            error = "folder \"" + self.path + "\" is a link back to " +
+                    (above.path.empty() ? std::string("the top folder") : "\"" + above.path + "\"") +
+                    ", which would be walked without end";
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Walk(const std::string& root, const std::string& relative, Tree& tree, std::vector<Ancestor>& ancestors,
+          std::string& error) {
     const std::string folder = relative.empty() ? root : JoinPath(root, relative);
+    Ancestor self{FileIdentity{}, relative};
+    const bool known = IdentifyFile(folder, self.identity);
+    if (known && LeadsBack(self, ancestors, error)) return false;
+    if (known) ancestors.push_back(self);
     std::vector<std::string> names;
     if (!FolderNames(folder, names)) {
         error = "folder \"" + folder + "\" cannot be read";
@@ -102,12 +131,13 @@ bool Walk(const std::string& root, const std::string& relative, Tree& tree, std:
         const Found kind = Stat(host, &file.size);
         if (kind == Found::FOLDER) {
             tree.folders.insert(path);
-            if (!Walk(root, path, tree, error)) return false;
+            if (!Walk(root, path, tree, ancestors, error)) return false;
         } else if (kind == Found::FILE) {
             file.path = path;
             tree.files.push_back(file);
         }
     }
+    if (known) ancestors.pop_back();
     return true;
 }
 
@@ -119,7 +149,8 @@ bool ReadTree(const std::string& root, Tree& tree, std::string& error) {
         error = "\"" + root + "\" is not a folder";
         return false;
     }
-    if (!Walk(root, "", tree, error)) return false;
+    std::vector<Ancestor> ancestors;
+    if (!Walk(root, "", tree, ancestors, error)) return false;
     std::sort(tree.files.begin(), tree.files.end(),
               [](const TreeFile& a, const TreeFile& b) { return a.path < b.path; });
     return true;

@@ -28,7 +28,8 @@ std::string JoinPath(const std::string& root, const std::string& relative);
 // "\" and "/" alike.
 std::u32string PathKey(const std::string& utf8Path);
 
-enum class Found { NOTHING, FILE, FOLDER, OTHER };
+// UNKNOWN: something may stand there, but it cannot be examined (no permission).
+enum class Found { NOTHING, FILE, FOLDER, OTHER, UNKNOWN };
 
 // What stands at the relative `path` ("\" or "/" between folders) under
 // `root`, each component matched ignoring letter case when no exact match

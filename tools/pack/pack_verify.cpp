@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "install/record_probe.h"
 #include "pack_files.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
+#include "package/multibyte_walk.h"
 #include "package/record_lookup.h"
 #include "package/running_checksum.h"
 
@@ -64,9 +66,19 @@ void Check(const std::string& gameDir, const HashValueRecord& record, VerifiedRe
         out.note = RecordPathTerminated(record) ? "the path is not Shift-JIS" : "the path has no terminator";
         return;
     }
+    if (!RecordIsProbed(record, IsCp932LeadByte)) {
+        out.state = RecordState::UNREADABLE;
+        out.note = "the path leaves the game folder; not read";
+        return;
+    }
     const Found found = FindInFolder(gameDir, utf8, host);
     if (found == Found::NOTHING) {
         out.state = RecordState::MISSING;
+        return;
+    }
+    if (found == Found::UNKNOWN) {
+        out.state = RecordState::UNREADABLE;
+        out.note = "what stands there cannot be examined";
         return;
     }
     if (found != Found::FILE) {
