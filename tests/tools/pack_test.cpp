@@ -737,6 +737,16 @@ TEST(PackCli, ExitCodes) {
     const Bytes sum = ChecksumOf(data);
     for (int i = 0; i < 8; ++i) std::snprintf(expected + 2 * i, 3, "%02x", sum[i]);
     EXPECT_EQ(checksum.output, std::string(expected) + "  " + bench.options.inputs[0].file + "\n");
+    EXPECT_EQ(Cli("checksum -- " + Quote(bench.options.inputs[0].file)).output, checksum.output);
+    EXPECT_EQ(Cli("checksum -x").status, 2);
+    // With --json a failure is an object on standard output as well.
+    const std::string nowhere = Quote(bench.folder / "nowhere");
+    for (const std::string& command :
+         {"verify --json " + nowhere, "inspect --json " + nowhere, "diff --json --stub x --out x " + nowhere + " ."}) {
+        const CliRun failed = Cli(command);
+        EXPECT_EQ(failed.status, 1) << command;
+        EXPECT_NE(failed.output.find("\n{\"error\": \""), std::string::npos) << command << failed.output;
+    }
 
     const CliRun refused = Cli(build + " --no-base-list " + Quote(bench.options.inputs[0].file + "=../A.arc"));
     EXPECT_EQ(refused.status, 1);

@@ -12,6 +12,7 @@
 #include "pack_inspect.h"
 #include "pack_preview.h"
 #include "pack_sign.h"
+#include "pack_text.h"
 #include "pack_verify.h"
 
 #ifdef _WIN32
@@ -118,6 +119,12 @@ int Failure(const std::string& message) {
     return EXIT_BAD_INPUT;
 }
 
+// With --json a program reading standard output gets an object there too.
+int Failure(const std::string& message, bool json) {
+    if (json) std::printf("{\"error\": %s}\n", JsonString(message).c_str());
+    return Failure(message);
+}
+
 void PrintWarnings(const std::vector<std::string>& warnings) {
     for (const std::string& warning : warnings) std::fprintf(stderr, "sundrift-pack: warning: %s\n", warning.c_str());
 }
@@ -213,17 +220,29 @@ int RunInspect(const std::vector<std::string>& args) {
     if (patch.empty()) return UsageError("inspect: no patch named");
     Inspection inspection;
     std::string error;
-    if (!InspectPatch(patch, inspection, error, true)) return Failure(error);
+    if (!InspectPatch(patch, inspection, error, true)) return Failure("inspect: " + error, json);
     PrintInspection(inspection, json, stdout);
     if (!inspection.problems.empty()) return EXIT_BAD_INPUT;
     return strict && !inspection.warnings.empty() ? EXIT_USAGE : EXIT_OK;
 }
 
 int RunChecksum(const std::vector<std::string>& args) {
-    if (args.empty()) return UsageError("checksum: no files named");
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (const std::string& arg : args) {
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            files.push_back(arg);
+        } else if (IsHelp(arg)) {
+            return ShowHelp();
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else {
+            return UsageError("checksum: unknown option " + arg);
+        }
+    }
+    if (files.empty()) return UsageError("checksum: no files named");
     int status = EXIT_OK;
-    for (const std::string& file : args) {
-        if (IsHelp(file)) return ShowHelp();
+    for (const std::string& file : files) {
         uint8_t checksum[CHECKSUM_SIZE];
         std::string error;
         if (!ChecksumFile(file, checksum, error)) {
@@ -298,7 +317,7 @@ int RunDiff(const std::vector<std::string>& args) {
     const bool json = parsed.Has("--json");
     DiffPlan plan;
     std::string error;
-    if (!PlanDiff(options, plan, error)) return Failure("diff: " + error);
+    if (!PlanDiff(options, plan, error)) return Failure("diff: " + error, json);
     PrintDiffPlan(options, plan, json, stdout);
     if (!json) PrintWarnings(plan.warnings);
     for (const std::string& refusal : plan.refusals) std::fprintf(stderr, "sundrift-pack: diff: %s\n", refusal.c_str());
@@ -310,11 +329,12 @@ int RunVerify(const std::vector<std::string>& args) {
     if (parsed.help) return ShowHelp();
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 1) return UsageError("verify: name one game folder");
+    const bool json = parsed.Has("--json");
     Verification verification;
     std::string error;
-    if (!VerifyGame(parsed.positional[0], true, verification, error)) return Failure("verify: " + error);
+    if (!VerifyGame(parsed.positional[0], true, verification, error)) return Failure("verify: " + error, json);
     const bool strict = parsed.Has("--strict");
-    PrintVerification(verification, parsed.Has("--json"), strict, stdout);
+    PrintVerification(verification, json, strict, stdout);
     return VerificationPassed(verification, strict) ? EXIT_OK : EXIT_BAD_INPUT;
 }
 
@@ -323,10 +343,13 @@ int RunPreview(const std::vector<std::string>& args) {
     if (parsed.help) return ShowHelp();
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 2) return UsageError("preview: name a patch and a game folder");
+    const bool json = parsed.Has("--json");
     Preview preview;
     std::string error;
-    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error, true)) return Failure("preview: " + error);
-    PrintPreview(preview, parsed.Has("--json"), stdout);
+    if (!PreviewPatch(parsed.positional[0], parsed.positional[1], preview, error, true)) {
+        return Failure("preview: " + error, json);
+    }
+    PrintPreview(preview, json, stdout);
     return preview.result == UPDATE_OK ? EXIT_OK : EXIT_BAD_INPUT;
 }
 

@@ -150,8 +150,15 @@ void PrintText(const Verification& v, bool strict, FILE* out) {
 
 bool VerifyGame(const std::string& gameDir, bool progress, Verification& verification, std::string& error) {
     verification = Verification{};
-    if (FindInFolder(gameDir, INSTALLED_LIST_NAME, verification.listPath) != Found::FILE) {
-        error = "\"" + gameDir + "\" has no " + INSTALLED_LIST_NAME;
+    std::string root;
+    if (FindInFolder(gameDir, "", root) != Found::FOLDER) {
+        error = Quoted(gameDir) + " is not a folder";
+        return false;
+    }
+    const Found list = FindInFolder(gameDir, INSTALLED_LIST_NAME, verification.listPath);
+    if (list != Found::FILE) {
+        error = Quoted(gameDir) + (list == Found::NOTHING ? " has no " : " has a ") + INSTALLED_LIST_NAME +
+                (list == Found::NOTHING ? "" : " that is no plain file");
         return false;
     }
     std::vector<HashValueRecord> records;
