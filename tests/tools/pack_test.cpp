@@ -440,7 +440,9 @@ TEST(PackBuild, OutputNeverOverwritesASource) {
     ExpectRefused(bench, "is a device, a pipe or a socket");
     struct stat status;
     EXPECT_TRUE(stat(bench.options.out.c_str(), &status) == 0 && S_ISFIFO(status.st_mode));
-    unlink(bench.options.out.c_str());
+    bench.options.out = bench.folder / "pipe/patch.exe";
+    ExpectRefused(bench, "/pipe\", which is no folder");
+    unlink((bench.folder / "pipe").c_str());
 }
 
 TEST(PackBuild, NameLengthLimits) {
@@ -906,6 +908,10 @@ TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
     }, "32 files to pack and the list make 33 entries");
     refused([](TwoVersions&) {}, "--base-list", false);
     refused([](TwoVersions& v) { v.fresh = v.old; }, "nothing to pack");
+    refused([](TwoVersions& v) {
+        v.options.dryRun = true;
+        v.options.build.out = v.folder / "nowhere/patch.exe";
+    }, "/nowhere\", which does not exist");
     // Files of either version that the patch does not pack are no output either.
     refused([](TwoVersions& v) { v.options.build.out = v.options.oldDir + "/gone.txt"; }, "/old/gone.txt\", which");
     refused([](TwoVersions& v) { v.options.build.out = v.options.newDir + "/data/s.arc"; }, "/new/data/s.arc\", which");

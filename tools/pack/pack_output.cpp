@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pack_paths.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -84,7 +86,13 @@ void Guarded(Change change) {
 
 std::string OutputProblem(const std::string& out, const std::vector<std::string>& sources) {
     FileIdentity target;
-    if (!IdentifyFile(out, target)) return "";
+    if (!IdentifyFile(out, target)) {
+        // Found now rather than when the temporary file cannot be made, and in a dry run too.
+        const std::string folder = HostFolderOf(out);
+        FileIdentity above;
+        if (!IdentifyFile(folder, above)) return "is in \"" + folder + "\", which does not exist";
+        return above.folder ? "" : "is in \"" + folder + "\", which is no folder";
+    }
     if (target.folder) return "is a folder; name the patch file to write";
     // Moving the finished file into place would replace the device itself.
     if (target.special) return "is a device, a pipe or a socket, not a file; name the patch file to write";

@@ -6,8 +6,8 @@
 
 #include "pack_files.h"
 
-// The reason `out` cannot be written as the patch, or empty: it is a folder,
-// a device, a pipe or a socket, or it is the same file (device and file number)
+// The reason `out` cannot be written as the patch, or empty: its folder is
+// none, it is a folder, a device, a pipe or a socket, or it is the same file (device and file number)
 // as one of `sources`, under whatever name. `sources` are paths as given;
 // missing ones are skipped.
 std::string OutputProblem(const std::string& out, const std::vector<std::string>& sources);

@@ -53,11 +53,25 @@ std::string LastComponent(const std::string& sjis) {
     return LastComponentOf(sjis.c_str(), IsCp932LeadByte);
 }
 
-std::string BaseName(const std::string& path) {
+namespace {
+
+size_t LastHostSeparator(const std::string& path) {
 #ifdef _WIN32
-    const size_t slash = path.find_last_of("/\\");
+    return path.find_last_of("/\\");
 #else
-    const size_t slash = path.find_last_of('/');
+    return path.find_last_of('/');
 #endif
+}
+
+}  // namespace
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = LastHostSeparator(path);
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string HostFolderOf(const std::string& path) {
+    const size_t slash = LastHostSeparator(path);
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }

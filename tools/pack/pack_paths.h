@@ -14,3 +14,6 @@ std::string LastComponent(const std::string& sjis);
 
 // The last component of a local file name given on the command line.
 std::string BaseName(const std::string& path);
+
+// The folder part of a host path: "." when it has none, "/" for a name in the root.
+std::string HostFolderOf(const std::string& path);
