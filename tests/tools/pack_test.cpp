@@ -878,13 +878,21 @@ TEST(PackDiff, NewFileNamedLikeAListedOneElsewhere) {
     EXPECT_EQ(ChecksumBytes(inspection.verdict.records[1].checksum), ChecksumOf(versions.old["a.arc"]));
 }
 
-// A folder link back up the tree is named, not walked until the system's limit.
-TEST(PackDiff, LinkLoopNamed) {
+// What the walk cannot pack is named: a link to nothing is left out with a
+// warning, and a folder link back up the tree is not walked to the system's limit.
+TEST(PackDiff, LinksNamed) {
     TwoVersions versions;
+    versions.options.dryRun = true;
     versions.Plan();
-    ASSERT_EQ(symlink("..", (versions.options.newDir + "/data/up").c_str()), 0);
+    ASSERT_EQ(symlink("nothing", (versions.options.newDir + "/data/gone.arc").c_str()), 0);
     DiffPlan plan;
     std::string error;
+    ASSERT_TRUE(PlanDiff(versions.options, plan, error)) << error;
+    std::string warnings;
+    for (const std::string& warning : plan.warnings) warnings += warning + "\n";
+    EXPECT_NE(warnings.find("\"data/gone.arc\" in the new version is neither a file nor a folder"), std::string::npos)
+        << warnings;
+    ASSERT_EQ(symlink("..", (versions.options.newDir + "/data/up").c_str()), 0);
     EXPECT_FALSE(PlanDiff(versions.options, plan, error));
     EXPECT_NE(error.find("folder \"data/up\" is a link back to the top folder"), std::string::npos) << error;
 }

@@ -209,6 +209,10 @@ bool PlanDiff(const DiffOptions& options, DiffPlan& plan, std::string& error) {
         plan.warnings.push_back("file " + Quoted(path) + " is in the old version only: the updater never deletes "
                                 "files, so players keep it");
     }
+    for (const std::string& path : newTree.others) {
+        plan.warnings.push_back(Quoted(path) + " in the new version is neither a file nor a folder (a pipe, a "
+                                "device or a link to nothing): not packed");
+    }
     if (baseList.empty()) {
         plan.refusals.push_back("the old folder " + Quoted(options.oldDir) + " has no " + INSTALLED_LIST_NAME +
                                 ": name the game's hash-value list with --base-list");

@@ -135,6 +135,8 @@ bool Walk(const std::string& root, const std::string& relative, Tree& tree, std:
         } else if (kind == Found::FILE) {
             file.path = path;
             tree.files.push_back(file);
+        } else {
+            tree.others.push_back(path);
         }
     }
     if (known) ancestors.pop_back();
