@@ -210,8 +210,8 @@ bool PlanDiff(const DiffOptions& options, DiffPlan& plan, std::string& error) {
                                 "files, so players keep it");
     }
     for (const std::string& path : newTree.others) {
-        plan.warnings.push_back(Quoted(path) + " in the new version is neither a file nor a folder (a pipe, a "
-                                "device or a link to nothing): not packed");
+        plan.warnings.push_back(Quoted(path) + " in the new version is neither a file nor a folder that can be "
+                                "examined (a pipe, a device, a link to nothing): not packed");
     }
     if (baseList.empty()) {
         plan.refusals.push_back("the old folder " + Quoted(options.oldDir) + " has no " + INSTALLED_LIST_NAME +

@@ -2,9 +2,8 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 
 #include "pack_files.h"
 #include "pack_text.h"

@@ -15,7 +15,7 @@ struct TreeFile {
 struct Tree {
     std::vector<TreeFile> files;    // sorted by path
     std::set<std::string> folders;  // relative, "/" between folders
-    std::vector<std::string> others;  // neither file nor folder: pipes, devices, dangling links
+    std::vector<std::string> others;  // neither file nor folder (pipes, devices, dangling links), or unexaminable
 };
 
 // Walks the folder under `root`. False, with the reason in `error`, when

@@ -103,7 +103,7 @@ uint64_t PresentBytes(const std::string& gameDir, const std::vector<HashValueRec
         std::string utf8, host;
         uint64_t size = 0;
         bool regular = false;
-        if (RecordPathTerminated(record) && Cp932ToUtf8(RecordPath(record), utf8) &&
+        if (RecordIsProbed(record, IsCp932LeadByte) && Cp932ToUtf8(RecordPath(record), utf8) &&
             FindInFolder(gameDir, utf8, host) == Found::FILE && StatFile(host, size, regular)) {
             total += size;
         }
@@ -156,9 +156,12 @@ bool VerifyGame(const std::string& gameDir, bool progress, Verification& verific
         return false;
     }
     const Found list = FindInFolder(gameDir, INSTALLED_LIST_NAME, verification.listPath);
+    if (list == Found::NOTHING) {
+        error = Quoted(gameDir) + " has no " + INSTALLED_LIST_NAME;
+        return false;
+    }
     if (list != Found::FILE) {
-        error = Quoted(gameDir) + (list == Found::NOTHING ? " has no " : " has a ") + INSTALLED_LIST_NAME +
-                (list == Found::NOTHING ? "" : " that is no plain file");
+        error = Quoted(gameDir) + " has a " + INSTALLED_LIST_NAME + " that is no plain file";
         return false;
     }
     std::vector<HashValueRecord> records;
