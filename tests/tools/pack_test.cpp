@@ -705,6 +705,13 @@ TEST(PackText, FoldAndConversion) {
 TEST(PackCli, ExitCodes) {
     EXPECT_EQ(Cli("--help").status, 0);
     EXPECT_NE(Cli("--help").output.find("usage: sundrift-pack build"), std::string::npos);
+    for (const std::string command : {"build", "diff", "preview", "sign", "verify", "inspect", "checksum"}) {
+        const CliRun help = Cli(command + " --help");
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.output.find("usage: sundrift-pack " + command + " "), 0u) << help.output;
+        EXPECT_NE(help.output.find("\n" + command + " "), std::string::npos) << help.output;
+        EXPECT_LT(std::count(help.output.begin(), help.output.end(), '\n'), 40) << "its own part only";
+    }
     EXPECT_EQ(Cli("").status, 2);
     EXPECT_EQ(Cli("frobnicate").status, 2);
     EXPECT_EQ(Cli("build --out x.exe a.arc").status, 2) << "no --stub";

@@ -105,7 +105,9 @@ constexpr char HELP[] =
     "  --tool PROGRAM     the osslsigncode to run (default: found on PATH)\n"
     "verify    checks every record of GAME_DIR's KVX.hvl against the files: a line\n"
     "          per file that differs or is missing, then a summary. Exits 0 when\n"
-    "          every present file matches; with --strict missing files fail too.\n"
+    "          every present file matches; a record leaving GAME_DIR and a file\n"
+    "          that cannot be examined fail; with --strict missing files too.\n"
+    "  --json             the same as JSON (fields: see the README)\n"
     "Long operations show progress on standard error when it is a terminal.\n"
     "\n"
     "Exit status: 0 success, 1 bad input or a rejected patch, 2 usage error\n"
@@ -139,6 +141,38 @@ int ShowHelp() {
     return EXIT_OK;
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+// `COMMAND --help`: the command's usage and its own part of the help, whose
+// lines run from one starting with its name to the next one not indented.
+int ShowHelp(const std::string& command) {
+    const std::string named = "sundrift-pack " + command + " ";
+    const char* prefix = "usage: ";
+    bool inside = false;
+    for (const std::string& line : Lines(USAGE)) {
+        if (line.find("sundrift-pack ") != std::string::npos) inside = line.find(named) != std::string::npos;
+        if (!inside) continue;
+        std::printf("%s%s\n", prefix, line.substr(std::strlen(prefix)).c_str());
+        prefix = "       ";
+    }
+    std::printf("\n");
+    inside = false;
+    for (const std::string& line : Lines(HELP)) {
+        if (line.empty() || line[0] != ' ') inside = line.compare(0, command.size() + 1, command + " ") == 0;
+        if (inside) std::printf("%s\n", line.c_str());
+    }
+    std::printf("\nsundrift-pack --help: every command, the publisher's workflow, the exit status.\n");
+    return EXIT_OK;
+}
+
 // For the 64-bit test build of the updater, which the tests and benchmarks
 // pack where no 32-bit program can run; not in the help, not for patches.
 constexpr char TEST_STUB_OPTION[] = "--test-amd64-stub";
@@ -154,7 +188,7 @@ int RunBuild(const std::vector<std::string>& args) {
             options.inputs.push_back(ParseInputArgument(arg));
             continue;
         }
-        if (IsHelp(arg)) return ShowHelp();
+        if (IsHelp(arg)) return ShowHelp("build");
         if (arg == "--") {
             optionsEnded = true;
             continue;
@@ -206,7 +240,7 @@ int RunInspect(const std::vector<std::string>& args) {
     bool json = false;
     bool strict = false;
     for (const std::string& arg : args) {
-        if (IsHelp(arg)) return ShowHelp();
+        if (IsHelp(arg)) return ShowHelp("inspect");
         if (arg == "--json") {
             json = true;
         } else if (arg == "--strict") {
@@ -235,7 +269,7 @@ int RunChecksum(const std::vector<std::string>& args) {
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             files.push_back(arg);
         } else if (IsHelp(arg)) {
-            return ShowHelp();
+            return ShowHelp("checksum");
         } else if (arg == "--") {
             optionsEnded = true;
         } else {
@@ -299,7 +333,7 @@ Arguments ParseArguments(const std::string& command, const std::vector<std::stri
 int RunDiff(const std::vector<std::string>& args) {
     const Arguments parsed = ParseArguments("diff", args, {"--stub", "--out", "--base-list", "--list-name"},
                                             {"--dry-run", "--json", "--short-index", "--quiet", TEST_STUB_OPTION});
-    if (parsed.help) return ShowHelp();
+    if (parsed.help) return ShowHelp("diff");
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 2) return UsageError("diff: name the old and the new folder");
     DiffOptions options;
@@ -328,7 +362,7 @@ int RunDiff(const std::vector<std::string>& args) {
 
 int RunVerify(const std::vector<std::string>& args) {
     const Arguments parsed = ParseArguments("verify", args, {}, {"--json", "--strict"});
-    if (parsed.help) return ShowHelp();
+    if (parsed.help) return ShowHelp("verify");
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 1) return UsageError("verify: name one game folder");
     const bool json = parsed.Has("--json");
@@ -342,7 +376,7 @@ int RunVerify(const std::vector<std::string>& args) {
 
 int RunPreview(const std::vector<std::string>& args) {
     const Arguments parsed = ParseArguments("preview", args, {}, {"--json"});
-    if (parsed.help) return ShowHelp();
+    if (parsed.help) return ShowHelp("preview");
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 2) return UsageError("preview: name a patch and a game folder");
     const bool json = parsed.Has("--json");
@@ -358,7 +392,7 @@ int RunPreview(const std::vector<std::string>& args) {
 int RunSign(const std::vector<std::string>& args) {
     const Arguments parsed =
         ParseArguments("sign", args, {"--cert", "--key", "--out", "--name", "--ca", "--timestamp", "--tool"}, {});
-    if (parsed.help) return ShowHelp();
+    if (parsed.help) return ShowHelp("sign");
     if (!parsed.error.empty()) return UsageError(parsed.error);
     if (parsed.positional.size() != 1) return UsageError("sign: name one patch");
     SignOptions options;
