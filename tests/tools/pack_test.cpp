@@ -700,6 +700,10 @@ TEST(PackText, FoldAndConversion) {
     ASSERT_TRUE(FoldedKey("\x82\x81\x83\xBF\x84\x70\x84\x76\xFA\x40z", lower));  // ａ α а ё ⅰ z
     EXPECT_EQ(upper, lower);
     EXPECT_FALSE(FoldedKey("\x85\x40", upper)) << "an unassigned pair is no text";
+    // Columns as a terminal shows them: kanji and full-width forms take two, half-width kana one.
+    EXPECT_EQ(PadToColumns(u8"\u97F3\uFF21.arc", 10), u8"\u97F3\uFF21.arc  ");
+    EXPECT_EQ(PadToColumns(u8"\uFF71.arc", 6), u8"\uFF71.arc ");
+    EXPECT_EQ(PadToColumns("longer.arc", 4), "longer.arc");
 }
 
 TEST(PackCli, ExitCodes) {

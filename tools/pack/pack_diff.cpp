@@ -278,8 +278,8 @@ void PrintJson(const DiffOptions& options, const DiffPlan& plan, FILE* out) {
 void PrintFiles(const DiffPlan& plan, FILE* out) {
     for (const DiffFile& f : plan.files) {
         const std::string old = f.hasOld ? ChecksumHex(f.oldChecksum) : "-";
-        std::fprintf(out, "%-10s %-40s %12llu bytes  old %-16s  new %s  record %s\n", StatusName(f.status),
-                     f.path.c_str(), static_cast<unsigned long long>(f.size), old.c_str(),
+        std::fprintf(out, "%-10s %s %12llu bytes  old %-16s  new %s  record %s\n", StatusName(f.status),
+                     PadToColumns(f.path, 40).c_str(), static_cast<unsigned long long>(f.size), old.c_str(),
                      ChecksumHex(f.newChecksum).c_str(), FateName(f.record));
     }
     for (const std::string& path : plan.skipped) {

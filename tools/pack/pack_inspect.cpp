@@ -239,14 +239,14 @@ void PrintChecks(const PackageVerdict& in, FILE* out) {
         const EntryVerdict& e = in.entries[j];
         const std::string computed = e.checksummed ? ChecksumHex(e.checksum) : "unread";
         if (e.record < 0) {
-            std::fprintf(out, "check %2zu   %-24s no record: installed unverified, computed %s\n", j,
-                         DisplayName(e.storedName).c_str(), computed.c_str());
+            std::fprintf(out, "check %2zu   %s no record: installed unverified, computed %s\n", j,
+                         PadToColumns(DisplayName(e.storedName), 24).c_str(), computed.c_str());
             continue;
         }
         const HashValueRecord& r = in.records[e.record];
         const bool equal = e.checksummed && std::memcmp(e.checksum, r.checksum, CHECKSUM_SIZE) == 0;
-        std::fprintf(out, "check %2zu   %-24s record %d (%s), computed %s, expected %s: %s\n", j,
-                     DisplayName(e.storedName).c_str(), e.record, DisplayName(RecordPath(r)).c_str(),
+        std::fprintf(out, "check %2zu   %s record %d (%s), computed %s, expected %s: %s\n", j,
+                     PadToColumns(DisplayName(e.storedName), 24).c_str(), e.record, DisplayName(RecordPath(r)).c_str(),
                      computed.c_str(), ChecksumHex(r.checksum).c_str(), equal ? "ok" : "DIFFERS");
     }
 }
@@ -261,8 +261,8 @@ void PrintText(const Inspection& inspection, FILE* out) {
     }
     for (size_t j = 0; j < in.entries.size(); ++j) {
         const EntryVerdict& e = in.entries[j];
-        std::fprintf(out, "entry %2zu   %-24s offset %s size %10u at %s, installed as %s\n", j,
-                     DisplayName(e.storedName).c_str(), Hex32(e.offset).c_str(), e.size, Hex32(e.position).c_str(),
+        std::fprintf(out, "entry %2zu   %s offset %s size %10u at %s, installed as %s\n", j,
+                     PadToColumns(DisplayName(e.storedName), 24).c_str(), Hex32(e.offset).c_str(), e.size, Hex32(e.position).c_str(),
                      DisplayName(e.installName).c_str());
     }
     if (in.listState == LIST_LOADED) {
@@ -272,7 +272,7 @@ void PrintText(const Inspection& inspection, FILE* out) {
         std::fprintf(out, "list       absent: %s\n", ListAbsence(in.listState));
     }
     for (size_t i = 0; i < in.records.size(); ++i) {
-        std::fprintf(out, "record %2zu  %-40s %s%s\n", i, DisplayName(RecordPath(in.records[i])).c_str(),
+        std::fprintf(out, "record %2zu  %s %s%s\n", i, PadToColumns(DisplayName(RecordPath(in.records[i])), 40).c_str(),
                      ChecksumHex(in.records[i].checksum).c_str(),
                      RecordPathTerminated(in.records[i]) ? "" : "  (path without terminator: never matches)");
     }

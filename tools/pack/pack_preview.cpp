@@ -366,7 +366,8 @@ void PrintJson(const Preview& p, FILE* out) {
 void PrintText(const Preview& p, FILE* out) {
     for (size_t j = 0; j < p.entries.size(); ++j) {
         const PreviewEntry& e = p.entries[j];
-        std::fprintf(out, "entry %2zu   %-32s %s\n", j, DisplayName(e.installName).c_str(), EntryFate(e).c_str());
+        std::fprintf(out, "entry %2zu   %s %s\n", j, PadToColumns(DisplayName(e.installName), 32).c_str(),
+                     EntryFate(e).c_str());
     }
     if (p.listRewritten) {
         std::fprintf(out, "list       %s rewritten: %zu records kept, %zu dropped\n", INSTALLED_LIST_NAME,

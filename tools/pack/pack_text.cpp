@@ -216,6 +216,35 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize) {
 
 const NameRules CP932_NAME_RULES = {IsCp932LeadByte, Cp932LoweredCopy};
 
+namespace {
+
+bool IsWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// The columns of UTF-8 text; a byte that starts no character counts one.
+size_t Columns(const std::string& utf8) {
+    size_t columns = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        for (size_t k = 1; k < length && i + k < utf8.size(); ++k) c = c << 6 | (utf8[i + k] & 0x3F);
+        columns += IsWide(c) ? 2 : 1;
+        i += length;
+    }
+    return columns;
+}
+
+}  // namespace
+
+std::string PadToColumns(const std::string& utf8, size_t columns) {
+    const size_t used = Columns(utf8);
+    return used >= columns ? utf8 : utf8 + std::string(columns - used, ' ');
+}
+
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string JsonString(const std::string& utf8) {

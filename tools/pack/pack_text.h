@@ -39,6 +39,11 @@ bool Cp932LoweredCopy(const char* name, char* out, size_t outSize);
 // The updater's rules for names, as they hold under code page 932.
 extern const NameRules CP932_NAME_RULES;
 
+// UTF-8 text padded with spaces to `columns` terminal columns, counting East
+// Asian wide characters (kanji, kana, full-width forms) as two; longer text is
+// returned as it is.
+std::string PadToColumns(const std::string& utf8, size_t columns);
+
 // A name in double quotes, as messages show it.
 std::string Quoted(const std::string& text);
 
