@@ -14,6 +14,7 @@ bool UninstallTextLength(const char* bytes, uint32_t size, uint32_t& length);
 
 // Appends "name\n" to the text in `buffer` (UNINSTALL_LIST_BUFFER_SIZE bytes,
 // NUL-terminated at `length`) for each name, up to the null pointer, that the
-// text does not hold anywhere yet, the lines appended before it included.
+// text does not hold anywhere yet, the lines appended before it included; a
+// last line without its end gets a "\n" before the first name appended.
 // False when the text would outgrow the buffer.
 bool AppendMissingNames(char* buffer, uint32_t& length, const char* const* names);

@@ -159,7 +159,8 @@ private:
 bool AppendedOnlyOffered(const Bytes& after, const Bytes& before, const std::vector<std::string>& names) {
     const size_t text = !before.empty() && before.back() == 0 ? before.size() - 1 : before.size();
     std::string appended(after.begin() + text, after.end() - 1);
-    for (size_t start = 0; start < appended.size();) {
+    const bool lineOpen = text > 0 && before[text - 1] != '\n';
+    for (size_t start = lineOpen && !appended.empty() ? 1 : 0; start < appended.size();) {
         const size_t end = appended.find('\n', start);
         const std::string line = appended.substr(start, end - start);
         bool offered = false;

@@ -50,11 +50,11 @@ TEST(UninstallList, AppendsTheNamesTheTextDoesNotHoldYet) {
         {"a name offered twice is appended once", Z("\0", 1), {"x.arc", "y.arc", "x.arc"},
          Z("x.arc\ny.arc\n\0", 13)},
         {"an empty name is never appended", Z("a\n\0", 3), {"", "b"}, Z("a\nb\n\0", 5)},
-        {"a last line without its end is continued", Z("a.arc\0", 6), {"b.arc"}, Z("a.arcb.arc\n\0", 12)},
+        {"a last line without its end is ended first", Z("a.arc\0", 6), {"b.arc"}, Z("a.arc\nb.arc\n\0", 13)},
         {"nothing new: the same bytes", Z("one\r\ntwo\n\xff\x80\0", 12), {"one", "two"},
          Z("one\r\ntwo\n\xff\x80\0", 12)},
         {"an empty file is empty text", "", {"a.arc"}, Z("a.arc\n\0", 7)},
-        {"a file without its final NUL keeps every byte", "old\nlast", {"new"}, Z("old\nlastnew\n\0", 13)},
+        {"a file without its final NUL keeps every byte", "old\nlast", {"new"}, Z("old\nlast\nnew\n\0", 14)},
         {"no names at all", Z("keep\n\0", 6), {}, Z("keep\n\0", 6)},
         {"Shift-JIS names", Z("\x83\x5C\x83\x74\x83\x67\\a.arc\n\0", 14), {"\x83\x5C\x83\x74\x83\x67\\a.arc", "\x83\x5C.dat"},
          Z("\x83\x5C\x83\x74\x83\x67\\a.arc\n\x83\x5C.dat\n\0", 21)},
@@ -91,8 +91,10 @@ TEST(UninstallList, RefusesListsOutsideTheFormatAndLeavesThemAlone) {
 TEST(UninstallList, EverythingMustFitTheBuffer) {
     const uint32_t size = UNINSTALL_LIST_BUFFER_SIZE;
     const std::string name = "next.arc";
-    // Old text, one appended line and the final NUL filling the buffer exactly.
+    // Old text ending in its line end, one appended line and the final NUL
+    // filling the buffer exactly.
     std::string fits(size - name.size() - 1, 'x');
+    fits[fits.size() - 2] = '\n';
     fits.back() = '\0';
     {
         ListFolder list(fits);

@@ -88,13 +88,19 @@ inline bool IsPrunedFrom(const Bytes& actual, const Bytes& source, const std::st
     return next == kept;
 }
 
-// `actual` is `source` with its text kept and "name\n" lines appended, ending in one NUL.
+// `actual` is `source` with its text kept and "name\n" lines appended (after a "\n" that
+// ends an open last line), ending in one NUL.
 inline bool IsExtendedFrom(const Bytes& actual, const Bytes& source) {
     const size_t text = !source.empty() && source.back() == 0 ? source.size() - 1 : source.size();
     if (actual.size() < text + 1 || !std::equal(source.begin(), source.begin() + text, actual.begin())) return false;
     if (actual.back() != 0) return false;
     size_t lineStart = text;
-    for (size_t i = text; i + 1 < actual.size(); ++i) {
+    // A last line left open is ended before the first name.
+    if (text > 0 && source[text - 1] != '\n' && actual.size() > text + 1) {
+        if (actual[text] != '\n') return false;
+        lineStart = text + 1;
+    }
+    for (size_t i = lineStart; i + 1 < actual.size(); ++i) {
         if (actual[i] == 0) return false;
         if (actual[i] == '\n') {
             if (i == lineStart) return false;  // an empty name is never appended
