@@ -19,6 +19,7 @@
 #include "pack_preview.h"
 #include "package/package_format.h"
 #include "support/folder_snapshot.h"
+#include "support/host_links.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
@@ -30,7 +31,7 @@ using namespace testing_support;
 namespace {
 
 constexpr uint32_t DEFAULT_SEED = 0x70E71E;
-constexpr int CASES = 33;  // three of each twist
+constexpr int CASES = 42;  // three of each twist
 
 // What a case sets up to go wrong; every kind comes round in turn.
 enum Twist {
@@ -45,6 +46,9 @@ enum Twist {
     TWIST_TOO_MANY,            // the header counts 33 entries
     TWIST_NO_LIST,             // the package carries no list: all unverified
     TWIST_NAME_REFUSED,        // an entry is installed as a ".tmp" name
+    TWIST_FOLDER_LINK,         // "bgm", where an entry goes, is a link to a folder elsewhere
+    TWIST_LIST_HARD_LINK,      // "uninst.lst" has a second name outside the game
+    TWIST_LIST_SCRATCH,        // a folder stands at "uninst.lst.tmp"
     TWIST_COUNT
 };
 
@@ -64,10 +68,16 @@ uint32_t Seed() {
 }
 
 // The installed game: a few archives, a folder, the list with a record of a
-// file that is gone, and the uninstaller's list.
-void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std::vector<TestRecord>& records) {
+// file that is gone, and the uninstaller's list. Links go beside the game.
+void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std::vector<TestRecord>& records,
+                 HostLinks& links) {
     CreateDirectoryA(game.c_str(), nullptr);
-    CreateDirectoryA((game + "\\bgm").c_str(), nullptr);
+    if (twist == TWIST_FOLDER_LINK) {
+        CreateDirectoryA((game + "-bgm").c_str(), nullptr);
+        EXPECT_TRUE(links.Symbolic(game + "-bgm", game + "\\bgm")) << links.Why();
+    } else {
+        CreateDirectoryA((game + "\\bgm").c_str(), nullptr);
+    }
     for (const char* name : {"data1.arc", "data2.arc", "bgm\\op.ogg"}) {
         const Bytes data = GeneratedBytes(100 + random() % 3000, random());
         WriteWholeFile(game + "\\" + name, data);
@@ -80,6 +90,10 @@ void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std
     if (twist != TWIST_NO_UNINSTALL_LIST) WriteWholeFile(game + "\\uninst.lst", BytesOf(uninstall + '\0'));
     if (twist == TWIST_TARGET_IS_FOLDER) CreateDirectoryA((game + "\\new.arc").c_str(), nullptr);
     if (twist == TWIST_TEMPORARY_BLOCKED) CreateDirectoryA((game + "\\data2.arc.tmp").c_str(), nullptr);
+    if (twist == TWIST_LIST_HARD_LINK) {
+        EXPECT_TRUE(links.Hard(game + "\\uninst.lst", game + "-uninst.lst")) << links.Why();
+    }
+    if (twist == TWIST_LIST_SCRATCH) CreateDirectoryA((game + "\\uninst.lst.tmp").c_str(), nullptr);
 }
 
 // A patch of two to four files over that game, with its list based on the game's.
@@ -87,7 +101,8 @@ Case MakePatch(Twist twist, const Bytes& updater, std::mt19937& random, std::vec
     std::vector<std::string> paths = {"data1.arc", "new.arc", "data2.arc", "bgm\\ed.ogg"};
     if (twist == TWIST_MISSING_FOLDER) paths[3] = "movie\\op.mpg";
     if (twist == TWIST_NAME_REFUSED) paths[1] = "notes.tmp";
-    const size_t files = twist == TWIST_TARGET_IS_FOLDER || twist == TWIST_TEMPORARY_BLOCKED ? 4 : 2 + random() % 3;
+    const bool allFour = twist == TWIST_TARGET_IS_FOLDER || twist == TWIST_TEMPORARY_BLOCKED || twist == TWIST_FOLDER_LINK;
+    const size_t files = allFour ? 4 : 2 + random() % 3;
     Case made;
     for (size_t i = 0; i < files; ++i) {
         const std::string& path = paths[i];
@@ -158,7 +173,8 @@ TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
         TempFolder root("preview");
         const std::string game = root / "game", patch = root / "patch.exe";
         std::vector<TestRecord> records;
-        InstallGame(game, twist, random, records);
+        HostLinks links;
+        InstallGame(game, twist, random, records, links);
         const Case made = MakePatch(twist, updater, random, records);
         ASSERT_TRUE(WriteWholeFile(patch, made.patch));
         ASSERT_TRUE(RegisterInstallFolder(game));

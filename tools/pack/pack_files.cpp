@@ -156,6 +156,31 @@ std::string NotAFileBecause(const std::string& path) {
     return ": not a readable file";
 }
 
+bool IsLink(const std::string& path) {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+#endif
+}
+
+bool HasOtherNames(const std::string& path) {
+#ifdef _WIN32
+    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool shared = GetFileInformationByHandle(handle, &info) != 0 && info.nNumberOfLinks > 1;
+    CloseHandle(handle);
+    return shared;
+#else
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && status.st_nlink > 1;
+#endif
+}
+
 bool SeekTo(FILE* file, uint64_t position) {
 #ifdef _WIN32
     return _fseeki64(file, static_cast<__int64>(position), SEEK_SET) == 0;

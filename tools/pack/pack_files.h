@@ -48,6 +48,11 @@ struct FileIdentity {
 };
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
+// What the updater refuses to go through: a name that is a link itself
+// (a symbolic link, or a reparse point on Windows), and a file with more than one name.
+bool IsLink(const std::string& path);
+bool HasOtherNames(const std::string& path);
+
 bool SeekTo(FILE* file, uint64_t position);
 
 // A new file beside `target`, named after it, that did not exist before.

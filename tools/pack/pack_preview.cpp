@@ -101,6 +101,9 @@ std::string TemporaryFileProblem(const Run& run, const std::string& name) {
             return "the folder " + Shown(folder) + " does not exist in the game folder, and the updater creates no folders";
         }
         if (found != Found::FOLDER) return Shown(folder) + " in the game folder is not a folder";
+        std::string host;
+        Look(run, folder, &host);
+        if (IsLink(host)) return "the folder " + Shown(folder) + " is a link, which the updater does not go through";
     }
     if (!PathFits(run, name, sizeof TEMPORARY_SUFFIX - 1)) return "its path in the game folder is too long";
     const Found temporary = Look(run, name + TEMPORARY_SUFFIX);
@@ -179,15 +182,20 @@ bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
 
 // A list file as the run reads it after the renames: the installed entry of
 // that name, else the game folder's own file. False when it is missing, no
-// plain file, or larger than the run reads.
+// plain file, a link or one of several names of a file, or larger than the run
+// reads, and when something other than a file blocks the scratch file its
+// rewrite goes through.
 bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
+    const Found scratch = Look(run, name + TEMPORARY_SUFFIX);
+    if (scratch != Found::NOTHING && scratch != Found::FILE) return false;
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
     }
     std::string host;
     uint64_t size = 0;
     bool regular = false;
-    if (Look(run, name, &host) != Found::FILE || !StatFile(host, size, regular) || size > LARGEST_LIST_SIZE) {
+    if (Look(run, name, &host) != Found::FILE || IsLink(host) || HasOtherNames(host) || !StatFile(host, size, regular) ||
+        size > LARGEST_LIST_SIZE) {
         return false;
     }
     bytes.resize(static_cast<size_t>(size));
@@ -260,7 +268,8 @@ void ExtendUninstallList(Run& run) {
     }
     for (uint32_t start = before, i = before; i < length; ++i) {
         if (buffer[i] != '\n') continue;
-        preview.appendedLines.emplace_back(buffer.get() + start, i - start);
+        // The first "\n" may only end the old last line.
+        if (i > start) preview.appendedLines.emplace_back(buffer.get() + start, i - start);
         start = i + 1;
     }
     preview.uninstallAfter.assign(buffer.get(), buffer.get() + length + 1);
