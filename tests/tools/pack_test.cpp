@@ -24,6 +24,7 @@
 #include "pack_build.h"
 #include "pack_diff.h"
 #include "pack_inspect.h"
+#include "pack_preview.h"
 #include "pack_sign.h"
 #include "pack_verify.h"
 #include "pack_list.h"
@@ -1225,6 +1226,27 @@ TEST(PackCli, MessagesNameTheCause) {
         EXPECT_NE(refusal(Cli(command)).find(": is a device, a pipe or a socket"), std::string::npos) << command;
     }
     unlink(pipe.c_str());
+}
+
+// Inside a Wine prefix the game folder's Windows name is known, and with it
+// whether the updater's paths fit; elsewhere the lengths cannot be judged.
+TEST(PackPreview, PathLengthsJudgedInsideAWinePrefix) {
+    Workbench bench;
+    bench.Add("n.arc", 10, std::string(51, 'n') + ".arc");
+    bench.options.baseList.clear();
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    const auto previewed = [&](const std::string& parent) {
+        const std::string game = parent + "/" + std::string(200, 'g');
+        EXPECT_EQ(ShellRun("mkdir -p " + Quote(game) + " && printf '\\0' > " + Quote(game + "/uninst.lst")).status, 0);
+        Preview preview;
+        std::string error;
+        EXPECT_TRUE(PreviewPatch(bench.options.out, game, preview, error, false)) << error;
+        return preview;
+    };
+    const Preview inPrefix = previewed(bench.folder / "prefix/drive_c/G");  // C:\G\ggg...: 205 bytes
+    EXPECT_EQ(inPrefix.result, UPDATE_E_IO);
+    EXPECT_NE(inPrefix.failure.find("too long"), std::string::npos) << inPrefix.failure;
+    EXPECT_EQ(previewed(bench.folder / "plain").result, UPDATE_OK);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "pack_preview.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -30,6 +31,7 @@ struct Run {
     Inspection inspection;
     File patch;
     Preview& preview;
+    std::string windowsFolder;  // the game folder as the updater names it, code page 932; empty: unknown
 };
 
 std::string Shown(const std::string& sjis) { return "\"" + DisplayName(sjis) + "\""; }
@@ -43,19 +45,36 @@ Found Look(const Run& run, const std::string& sjis, std::string* hostPath = null
     return found;
 }
 
-// Whether "<folder>\<name><suffix>" fits the updater's path buffer. The
-// folder's length is known only where the folder is named as Windows names it.
-bool PathFits(const Run& run, const std::string& name, size_t suffix) {
-#ifdef _WIN32
+// The game folder as the updater will find it named, in code page 932: as
+// given on Windows; inside a Wine prefix (".../drive_c/Games/X") as
+// "C:\Games\X"; elsewhere unknown (empty).
+std::string WindowsFolderOf(const std::string& gameDir) {
     std::string folder;
-    const size_t length = Utf8ToCp932(run.gameDir, folder) ? folder.size() : run.gameDir.size();
-    return length + 1 + name.size() + suffix < UPDATER_PATH_SIZE;
+#ifdef _WIN32
+    if (!Utf8ToCp932(gameDir, folder)) folder.clear();
 #else
-    (void)run;
-    (void)name;
-    (void)suffix;
-    return true;
+    char* resolved = realpath(gameDir.c_str(), nullptr);
+    if (!resolved) return "";
+    const std::string full = resolved;
+    std::free(resolved);
+    const std::string drive = "/drive_c";
+    size_t at = full.find(drive + "/");
+    const bool isDrive = full.size() >= drive.size() && full.compare(full.size() - drive.size(), drive.size(), drive) == 0;
+    if (at == std::string::npos && isDrive) at = full.size() - drive.size();
+    if (at == std::string::npos) return "";
+    std::string windows = "C:" + full.substr(at + drive.size());
+    for (char& c : windows) c = c == '/' ? '\\' : c;
+    if (windows == "C:") windows = "C:\\";
+    if (!Utf8ToCp932(windows, folder)) folder.clear();
 #endif
+    return folder;
+}
+
+// Whether "<folder>\<name><suffix>" fits the updater's path buffer; true
+// where the folder's Windows name is unknown.
+bool PathFits(const Run& run, const std::string& name, size_t suffix) {
+    if (run.windowsFolder.empty()) return true;
+    return run.windowsFolder.size() + 1 + name.size() + suffix < UPDATER_PATH_SIZE;
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -301,7 +320,7 @@ bool PreviewPatch(const std::string& patch, const std::string& gameDir, Preview&
         error = "\"" + gameDir + "\" is not a folder";
         return false;
     }
-    Run run{gameDir, Inspection{}, File(), preview};
+    Run run{gameDir, Inspection{}, File(), preview, WindowsFolderOf(gameDir)};
     if (!InspectPatch(patch, run.inspection, error, progress)) return false;
     run.patch = OpenForReading(patch);
     if (!run.patch) {
