@@ -115,13 +115,12 @@ bool IndexAccepted(Run& run) {
 // must exist, since the run creates none, and nothing may block the name.
 std::string TemporaryFileProblem(const Run& run, const std::string& name) {
     for (const std::string& folder : FoldersOf(name)) {
-        const Found found = Look(run, folder);
+        std::string host;
+        const Found found = Look(run, folder, &host);
         if (found == Found::NOTHING) {
             return "the folder " + Shown(folder) + " does not exist in the game folder, and the updater creates no folders";
         }
         if (found != Found::FOLDER) return Shown(folder) + " in the game folder is not a folder";
-        std::string host;
-        Look(run, folder, &host);
         if (IsLink(host)) return "the folder " + Shown(folder) + " is a link, which the updater does not go through";
     }
     if (!PathFits(run, name, sizeof TEMPORARY_SUFFIX - 1)) return "its path in the game folder is too long";
