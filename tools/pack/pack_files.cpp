@@ -132,6 +132,7 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     identity.device = info.dwVolumeSerialNumber;
     identity.number = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     identity.folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity.names = info.nNumberOfLinks;
 #else
     struct stat status;
     if (stat(path.c_str(), &status) != 0) return false;
@@ -139,8 +140,13 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity) {
     identity.number = static_cast<unsigned long long>(status.st_ino);
     identity.folder = S_ISDIR(status.st_mode);
     identity.special = !S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode);
+    identity.names = static_cast<unsigned long>(status.st_nlink);
 #endif
     return true;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.number == b.number;
 }
 
 bool FileIsFolder(const std::string& path) {
@@ -150,8 +156,7 @@ bool FileIsFolder(const std::string& path) {
 
 std::string NotAFileBecause(const std::string& path) {
     FileIdentity identity;
-    if (!IdentifyFile(path, identity)) return ": not a readable file";
-    if (identity.folder) return ": is a folder";
+    if (IdentifyFile(path, identity) && identity.folder) return ": is a folder";
     if (identity.special) return ": is a device, a pipe or a socket, not a file";
     return ": not a readable file";
 }
@@ -167,18 +172,8 @@ bool IsLink(const std::string& path) {
 }
 
 bool HasOtherNames(const std::string& path) {
-#ifdef _WIN32
-    HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool shared = GetFileInformationByHandle(handle, &info) != 0 && info.nNumberOfLinks > 1;
-    CloseHandle(handle);
-    return shared;
-#else
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && status.st_nlink > 1;
-#endif
+    FileIdentity identity;
+    return IdentifyFile(path, identity) && identity.names > 1;
 }
 
 bool SeekTo(FILE* file, uint64_t position) {

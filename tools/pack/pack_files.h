@@ -45,8 +45,10 @@ struct FileIdentity {
     unsigned long long number = 0;
     bool folder = false;
     bool special = false;  // a device, a pipe or a socket: neither file nor folder
+    unsigned long names = 1;  // how many names the file has (hard links)
 };
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // What the updater refuses to go through: a name that is a link itself
 // (a symbolic link, or a reparse point on Windows), and a file with more than one name.

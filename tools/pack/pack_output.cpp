@@ -98,8 +98,7 @@ std::string OutputProblem(const std::string& out, const std::vector<std::string>
     if (target.special) return "is a device, a pipe or a socket, not a file; name the patch file to write";
     for (const std::string& source : sources) {
         FileIdentity other;
-        if (!source.empty() && IdentifyFile(source, other) && other.device == target.device &&
-            other.number == target.number) {
+        if (!source.empty() && IdentifyFile(source, other) && SameFile(other, target)) {
             return "is the same file as \"" + source + "\", which the patch is made from";
         }
     }

@@ -55,16 +55,14 @@ std::string WindowsFolderOf(const std::string& gameDir) {
 #else
     char* resolved = realpath(gameDir.c_str(), nullptr);
     if (!resolved) return "";
-    const std::string full = resolved;
+    const std::string full = std::string(resolved) + "/";
     std::free(resolved);
-    const std::string drive = "/drive_c";
-    size_t at = full.find(drive + "/");
-    const bool isDrive = full.size() >= drive.size() && full.compare(full.size() - drive.size(), drive.size(), drive) == 0;
-    if (at == std::string::npos && isDrive) at = full.size() - drive.size();
+    const std::string drive = "/drive_c/";
+    const size_t at = full.find(drive);
     if (at == std::string::npos) return "";
-    std::string windows = "C:" + full.substr(at + drive.size());
+    std::string windows = "C:\\" + full.substr(at + drive.size());
+    if (windows.size() > 3) windows.pop_back();  // the "/" added above
     for (char& c : windows) c = c == '/' ? '\\' : c;
-    if (windows == "C:") windows = "C:\\";
     if (!Utf8ToCp932(windows, folder)) folder.clear();
 #endif
     return folder;
@@ -75,6 +73,11 @@ std::string WindowsFolderOf(const std::string& gameDir) {
 bool PathFits(const Run& run, const std::string& name, size_t suffix) {
     if (run.windowsFolder.empty()) return true;
     return run.windowsFolder.size() + 1 + name.size() + suffix < UPDATER_PATH_SIZE;
+}
+
+// A folder, a device or what cannot be examined: no file can be made or replaced there.
+bool BlocksAFile(Found found) {
+    return found != Found::NOTHING && found != Found::FILE;
 }
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -125,7 +128,7 @@ std::string TemporaryFileProblem(const Run& run, const std::string& name) {
     }
     if (!PathFits(run, name, sizeof TEMPORARY_SUFFIX - 1)) return "its path in the game folder is too long";
     const Found temporary = Look(run, name + TEMPORARY_SUFFIX);
-    if (temporary != Found::NOTHING && temporary != Found::FILE) {
+    if (BlocksAFile(temporary)) {
         return Shown(name + TEMPORARY_SUFFIX) + ", where its temporary file goes, is not a file";
     }
     return "";
@@ -180,7 +183,7 @@ bool Commit(Run& run) {
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         PreviewEntry& entry = run.preview.entries[j];
         const Found target = Look(run, entry.installName);
-        if (target != Found::NOTHING && target != Found::FILE) {
+        if (BlocksAFile(target)) {
             Fail(run, UPDATE_E_IO, static_cast<int>(j),
                  target == Found::FOLDER ? "a folder stands at its name, and a file cannot replace it"
                                          : "something other than a file stands at its name, and a file cannot replace it");
@@ -204,8 +207,7 @@ bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
 // reads, and when something other than a file blocks the scratch file its
 // rewrite goes through.
 bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
-    const Found scratch = Look(run, name + TEMPORARY_SUFFIX);
-    if (scratch != Found::NOTHING && scratch != Found::FILE) return false;
+    if (BlocksAFile(Look(run, name + TEMPORARY_SUFFIX))) return false;
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
     }

@@ -101,9 +101,9 @@ struct Ancestor {
 
 bool LeadsBack(const Ancestor& self, const std::vector<Ancestor>& ancestors, std::string& error) {
     for (const Ancestor& above : ancestors) {
-        if (above.identity.device == self.identity.device && above.identity.number == self.identity.number) {
-            error = "folder \"" + self.path + "\" is a link back to " +
-                    (above.path.empty() ? std::string("the top folder") : "\"" + above.path + "\"") +
+        if (SameFile(above.identity, self.identity)) {
+            error = "folder " + Quoted(self.path) + " is a link back to " +
+                    (above.path.empty() ? std::string("the top folder") : Quoted(above.path)) +
                     ", which would be walked without end";
             return true;
         }
