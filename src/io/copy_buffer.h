@@ -1,7 +1,7 @@
 #pragma once
 // The one buffer every chunk is copied through: COPY_CHUNK_SIZE bytes on pages
 // of their own (VirtualAlloc), so it starts on a page boundary; reads into a
-// buffer that starts off one were measured four to five times slower.
+// buffer that starts off one are much slower.
 #include <cstdint>
 #include <memory>
 

@@ -1,9 +1,8 @@
 #pragma once
 // Starting a program from a test. Under Wine on a busy machine CreateProcess
-// now and then fails before the program runs at all (seen in two of six soak
-// rounds); that says nothing of the program, so a failed start is
-// tried again a few times, each failure printed with its error code. A program
-// that started is never started again.
+// now and then fails before the program runs at all; that says nothing of the
+// program, so a failed start is tried again a few times, each failure printed
+// with its error code. A program that started is never started again.
 #include <windows.h>
 
 #include <cstdio>
