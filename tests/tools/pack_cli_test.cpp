@@ -129,6 +129,7 @@ TEST(PackInstall, ProgramAndManualPage) {
     const Bytes manualBytes = ReadFile(prefix / "usr/share/man/man1/sundrift-pack.1");
     const std::string manual(manualBytes.begin(), manualBytes.end());
     EXPECT_NE(manual.find(".TH \"sundrift-pack\" \"1\""), std::string::npos) << manual.substr(0, 400);
+    EXPECT_LT(manual.find("\n.SH NAME\n"), manual.find("\nsundrift-pack - build")) << "what apropos reads";
     EXPECT_NE(manual.find(std::string("sundrift-pack ") + SUNDRIFT_PACK_VERSION), std::string::npos);
     const Bytes referenceBytes = ReadFile(REFERENCE_PAGE);
     const std::string reference(referenceBytes.begin(), referenceBytes.end());
