@@ -13,14 +13,20 @@ namespace testing_support {
 constexpr int START_ATTEMPTS = 3;
 
 // True with `process` filled when `program` started; its handles are the caller's.
-inline bool StartProgram(const std::string& program, const std::string& commandLine, PROCESS_INFORMATION& process) {
+// With `output` (an inheritable handle) its standard output and error go there.
+inline bool StartProgram(const std::string& program, const std::string& commandLine, PROCESS_INFORMATION& process,
+                         HANDLE output = nullptr) {
     for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
+        if (output) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = startup.hStdError = output;
+        }
         std::string line = commandLine;  // CreateProcessA may write into it
         process = {};
-        if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &process)) {
+        if (CreateProcessA(program.c_str(), &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr,
+                           &startup, &process)) {
             return true;
         }
         std::fprintf(stderr, "start %d of %d of %s failed: CreateProcess error %lu\n", attempt, START_ATTEMPTS,

@@ -1,6 +1,8 @@
 // The packer compiled for Windows, checked against the updater's own readers.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "package/multibyte_walk.h"
 #include "package/package_index.h"
 #include "support/folder_snapshot.h"
+#include "support/process_start.h"
 #include "support/package_builder.h"
 #include "support/pe_stub.h"
 #include "support/win_files.h"
@@ -191,6 +194,61 @@ TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
         ++compared;
     }
     EXPECT_GT(compared, 7000);
+}
+
+// The Windows build of the tool: its exit code, and what it wrote on standard
+// output and error (through a file, as a script's redirection does).
+struct ToolRun {
+    DWORD status = ~DWORD{0};
+    std::string output;
+};
+
+ToolRun RunTool(const TempFolder& folder, const std::string& arguments) {
+    const std::string outputPath = folder / "output.txt";
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ToolRun run;
+    PROCESS_INFORMATION process;
+    if (output != INVALID_HANDLE_VALUE &&
+        StartProgram(BinFolder() + "\\sundrift-pack.exe", "sundrift-pack " + arguments, process, output)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &run.status);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    const Bytes bytes = ReadWholeFile(outputPath);
+    for (uint8_t b : bytes) {
+        if (b != '\r') run.output += static_cast<char>(b);
+    }
+    return run;
+}
+
+TEST(PackerUnderWine, CommandLineAndJson) {
+    TempFolder folder("packcli");
+    BuildOptions options;
+    options.stub = folder / "stub.exe";
+    options.out = folder / "patch.exe";
+    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
+    ASSERT_TRUE(WriteWholeFile(folder / "a.bin", GeneratedBytes(300, 4)));
+    options.inputs.push_back({folder / "a.bin", u8"ソフト\\ソフト.txt", true});
+    ASSERT_TRUE(BuildPatch(options).ok);
+
+    EXPECT_EQ(RunTool(folder, "--version").output, std::string("sundrift-pack ") + SUNDRIFT_PACK_VERSION + "\n");
+    const ToolRun inspected = RunTool(folder, "inspect --json -- \"" + options.out + "\"");
+    EXPECT_EQ(inspected.status, 0u) << inspected.output;
+    nlohmann::ordered_json report;
+    ASSERT_NO_THROW(report = nlohmann::ordered_json::parse(inspected.output)) << inspected.output;
+    EXPECT_EQ(report.begin().key(), "fileSize");
+    EXPECT_EQ(report["accepted"], true);
+    ASSERT_EQ(report["entries"].size(), 2u);
+    EXPECT_EQ(report["entries"][1]["installName"], u8"ソフト\\ソフト.txt") << "Shift-JIS shown as UTF-8";
+    const ToolRun twice = RunTool(folder, "sign patch.exe --cert=a.pem --cert b.pem --key k.pem");
+    EXPECT_EQ(twice.status, 2u);
+    EXPECT_EQ(twice.output.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
+              0u)
+        << twice.output;
 }
 
 }  // namespace

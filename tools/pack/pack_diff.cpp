@@ -4,6 +4,7 @@
 #include <map>
 
 #include "pack_files.h"
+#include "pack_json.h"
 #include "pack_list.h"
 #include "pack_output.h"
 #include "pack_paths.h"
@@ -245,33 +246,33 @@ Totals Count(const DiffPlan& plan) {
     return totals;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
-    return out + "]";
+Json FileJson(const DiffFile& f) {
+    return Json{{"path", f.path},
+                {"status", StatusName(f.status)},
+                {"size", f.size},
+                {"oldChecksum", f.hasOld ? Json(ChecksumHex(f.oldChecksum)) : Json(nullptr)},
+                {"newChecksum", ChecksumHex(f.newChecksum)},
+                {"record", FateName(f.record)}};
 }
 
 void PrintJson(const DiffOptions& options, const DiffPlan& plan, FILE* out) {
-    std::fprintf(out, "{\n  \"old\": %s,\n  \"new\": %s,\n  \"dryRun\": %s,\n  \"files\": [",
-                 JsonString(options.oldDir).c_str(), JsonString(options.newDir).c_str(),
-                 options.dryRun ? "true" : "false");
-    for (size_t i = 0; i < plan.files.size(); ++i) {
-        const DiffFile& f = plan.files[i];
-        const std::string old = f.hasOld ? JsonString(ChecksumHex(f.oldChecksum)) : "null";
-        std::fprintf(out, "%s\n    {\"path\": %s, \"status\": \"%s\", \"size\": %llu, \"oldChecksum\": %s, "
-                          "\"newChecksum\": \"%s\", \"record\": \"%s\"}",
-                     i ? "," : "", JsonString(f.path).c_str(), StatusName(f.status),
-                     static_cast<unsigned long long>(f.size), old.c_str(), ChecksumHex(f.newChecksum).c_str(),
-                     FateName(f.record));
-    }
+    Json files = Json::array();
+    for (const DiffFile& file : plan.files) files.push_back(FileJson(file));
     const Totals t = Count(plan);
-    std::fprintf(out, "\n  ],\n  \"missing\": %s,\n  \"skipped\": %s,\n  \"warnings\": %s,\n  \"refusals\": %s,\n",
-                 JsonList(plan.missing).c_str(), JsonList(plan.skipped).c_str(), JsonList(plan.warnings).c_str(),
-                 JsonList(plan.refusals).c_str());
-    std::fprintf(out, "  \"totals\": {\"packed\": %zu, \"updated\": %zu, \"added\": %zu, \"unchanged\": %zu, "
-                      "\"missing\": %zu, \"bytes\": %llu, \"entries\": %zu},\n  \"written\": %s\n}\n",
-                 t.packed, t.updated, t.added, t.unchanged, plan.missing.size(),
-                 static_cast<unsigned long long>(t.bytes), t.packed + 1, plan.written ? "true" : "false");
+    const Json totals{{"packed", t.packed},   {"updated", t.updated}, {"added", t.added},
+                      {"unchanged", t.unchanged}, {"missing", plan.missing.size()}, {"bytes", t.bytes},
+                      {"entries", t.packed + 1}};
+    PrintJson(Json{{"old", options.oldDir},
+                   {"new", options.newDir},
+                   {"dryRun", options.dryRun},
+                   {"files", files},
+                   {"missing", plan.missing},
+                   {"skipped", plan.skipped},
+                   {"warnings", plan.warnings},
+                   {"refusals", plan.refusals},
+                   {"totals", totals},
+                   {"written", plan.written}},
+              out);
 }
 
 // Per file: status, install path, size, both checksums, the record's fate.

@@ -5,6 +5,7 @@
 
 #include "pack_files.h"
 #include "pack_image.h"
+#include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "package/package_layout.h"
@@ -175,63 +176,68 @@ void CollectWarnings(const PackageReader& reader, Inspection& inspection) {
     WarnAboutTail(inspection);
 }
 
-std::string JsonStrings(const std::vector<std::string>& texts) {
-    std::string out = "[";
-    for (size_t i = 0; i < texts.size(); ++i) out += (i ? ",\n    " : "\n    ") + JsonString(texts[i]);
-    return out + "\n  ]";
-}
-
 std::string MagicText(const PackageVerdict& verdict) {
     return DisplayName(std::string(verdict.header.magic, PACKAGE_MAGIC_SIZE));
 }
 
-std::string EntryChecksumJson(const PackageVerdict& verdict, const EntryVerdict& entry) {
-    std::string out = "\"computed\": " + (entry.checksummed ? JsonString(ChecksumHex(entry.checksum)) : "null");
-    out += ", \"expected\": ";
-    out += entry.record >= 0 ? JsonString(ChecksumHex(verdict.records[entry.record].checksum)) : "null";
-    return out;
+Json ChecksumOrNull(bool known, const uint8_t* checksum) {
+    return known ? Json(ChecksumHex(checksum)) : Json(nullptr);
+}
+
+Json EntryJson(const PackageVerdict& verdict, const EntryVerdict& e) {
+    const bool recorded = e.record >= 0;
+    return Json{{"name", DisplayName(e.storedName)},
+                {"installName", DisplayName(e.installName)},
+                {"offset", e.offset},
+                {"size", e.size},
+                {"position", e.position},
+                {"record", e.record},
+                {"computed", ChecksumOrNull(e.checksummed, e.checksum)},
+                {"expected", ChecksumOrNull(recorded, recorded ? verdict.records[e.record].checksum : nullptr)}};
+}
+
+Json ListJson(const PackageVerdict& in) {
+    Json records = Json::array();
+    for (const HashValueRecord& record : in.records) {
+        records.push_back(Json{{"path", DisplayName(RecordPath(record))},
+                               {"terminated", RecordPathTerminated(record)},
+                               {"checksum", ChecksumHex(record.checksum)}});
+    }
+    return Json{{"entry", in.listEntry},
+                {"loaded", in.listState == LIST_LOADED},
+                {"note", ListAbsence(in.listState)},
+                {"reserved", in.listHeader.reserved},
+                {"records", records}};
+}
+
+Json SignatureJson(const Inspection& inspection) {
+    if (!IsSigned(inspection)) return nullptr;
+    const ImageLayout& image = inspection.image;
+    return Json{{"offset", image.certificateOffset},
+                {"size", image.certificateSize},
+                {"last", image.certificateOffset + image.certificateSize == inspection.verdict.fileSize},
+                {"afterEntries", image.certificateOffset >= inspection.dataEnd}};
 }
 
 void PrintJson(const Inspection& inspection, FILE* out) {
     const PackageVerdict& in = inspection.verdict;
-    std::fprintf(out, "{\n  \"fileSize\": %llu,\n", static_cast<unsigned long long>(in.fileSize));
+    Json report{{"fileSize", in.fileSize}};
     if (in.headerRead) {
-        std::fprintf(out, "  \"magic\": %s,\n  \"count\": %u,\n  \"layout\": \"%s\",\n  \"dataBase\": %u,\n",
-                     JsonString(MagicText(in)).c_str(), in.header.count, in.longEntries ? "long" : "short",
-                     in.dataBase);
+        report["magic"] = MagicText(in);
+        report["count"] = in.header.count;
+        report["layout"] = in.longEntries ? "long" : "short";
+        report["dataBase"] = in.dataBase;
     }
-    std::fprintf(out, "  \"entries\": [");
-    for (size_t j = 0; j < in.entries.size(); ++j) {
-        const EntryVerdict& e = in.entries[j];
-        std::fprintf(out,
-                     "%s\n    {\"name\": %s, \"installName\": %s, \"offset\": %u, \"size\": %u, \"position\": %u, "
-                     "\"record\": %d, %s}",
-                     j ? "," : "", JsonString(DisplayName(e.storedName)).c_str(),
-                     JsonString(DisplayName(e.installName)).c_str(), e.offset, e.size, e.position, e.record,
-                     EntryChecksumJson(in, e).c_str());
-    }
-    std::fprintf(out, "\n  ],\n  \"list\": {\"entry\": %d, \"loaded\": %s, \"note\": %s, \"reserved\": %u, \"records\": [",
-                 in.listEntry, in.listState == LIST_LOADED ? "true" : "false",
-                 JsonString(ListAbsence(in.listState)).c_str(), in.listHeader.reserved);
-    for (size_t i = 0; i < in.records.size(); ++i) {
-        std::fprintf(out, "%s\n    {\"path\": %s, \"terminated\": %s, \"checksum\": %s}", i ? "," : "",
-                     JsonString(DisplayName(RecordPath(in.records[i]))).c_str(),
-                     RecordPathTerminated(in.records[i]) ? "true" : "false",
-                     JsonString(ChecksumHex(in.records[i].checksum)).c_str());
-    }
-    std::fprintf(out, "\n  ]},\n  \"signature\": ");
-    if (IsSigned(inspection)) {
-        const ImageLayout& image = inspection.image;
-        std::fprintf(out, "{\"offset\": %llu, \"size\": %u, \"last\": %s, \"afterEntries\": %s}",
-                     static_cast<unsigned long long>(image.certificateOffset), image.certificateSize,
-                     image.certificateOffset + image.certificateSize == in.fileSize ? "true" : "false",
-                     image.certificateOffset >= inspection.dataEnd ? "true" : "false");
-    } else {
-        std::fprintf(out, "null");
-    }
-    std::fprintf(out, ",\n  \"problems\": %s,\n  \"warnings\": %s,\n  \"result\": \"%s\",\n  \"accepted\": %s\n}\n",
-                 JsonStrings(inspection.problems).c_str(), JsonStrings(inspection.warnings).c_str(),
-                 Hex32(in.result).c_str(), inspection.problems.empty() ? "true" : "false");
+    Json entries = Json::array();
+    for (const EntryVerdict& entry : in.entries) entries.push_back(EntryJson(in, entry));
+    report["entries"] = entries;
+    report["list"] = ListJson(in);
+    report["signature"] = SignatureJson(inspection);
+    report["problems"] = inspection.problems;
+    report["warnings"] = inspection.warnings;
+    report["result"] = Hex32(in.result);
+    report["accepted"] = inspection.problems.empty();
+    PrintJson(report, out);
 }
 
 void PrintChecks(const PackageVerdict& in, FILE* out) {
@@ -286,7 +292,6 @@ void PrintText(const Inspection& inspection, FILE* out) {
         std::fprintf(out, "signature  none: Windows names the publisher \"Unknown publisher\"\n");
     }
     for (const std::string& problem : inspection.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
-    for (const std::string& warning : inspection.warnings) std::fprintf(out, "warning: %s\n", warning.c_str());
     std::fprintf(out, "%s\n", inspection.problems.empty() ? "accepted" : "REJECTED");
 }
 

@@ -11,6 +11,7 @@
 #include "install/uninstall_text.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
+#include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
@@ -363,33 +364,40 @@ std::string EntryFate(const PreviewEntry& entry) {
     return fate + (entry.installed ? ", installed" : ", not installed");
 }
 
-std::string JsonNames(const std::vector<std::string>& sjisNames) {
-    std::string out = "[";
-    for (size_t i = 0; i < sjisNames.size(); ++i) out += (i ? ", " : "") + JsonString(DisplayName(sjisNames[i]));
-    return out + "]";
+Json JsonNames(const std::vector<std::string>& sjisNames) {
+    Json names = Json::array();
+    for (const std::string& name : sjisNames) names.push_back(DisplayName(name));
+    return names;
+}
+
+Json EntryJson(const PreviewEntry& e) {
+    return Json{{"name", DisplayName(e.storedName)},
+                {"installName", DisplayName(e.installName)},
+                {"replaces", e.replaces},
+                {"verified", e.record >= 0},
+                {"record", e.record},
+                {"reached", e.reached},
+                {"installed", e.installed}};
 }
 
 void PrintJson(const Preview& p, FILE* out) {
     const char* text = OutcomeText(p.result);
-    std::fprintf(out, "{\n  \"result\": \"%s\",\n  \"exitCode\": %u,\n  \"message\": %s,\n  \"failedEntry\": %d,\n"
-                      "  \"failure\": %s,\n  \"entries\": [",
-                 ResultName(p.result), PreviewExitCode(p), text ? JsonString(PlayerText(text)).c_str() : "null",
-                 p.failedEntry, JsonString(p.failure).c_str());
-    for (size_t j = 0; j < p.entries.size(); ++j) {
-        const PreviewEntry& e = p.entries[j];
-        std::fprintf(out, "%s\n    {\"name\": %s, \"installName\": %s, \"replaces\": %s, \"verified\": %s, "
-                          "\"record\": %d, \"reached\": %s, \"installed\": %s}",
-                     j ? "," : "", JsonString(DisplayName(e.storedName)).c_str(),
-                     JsonString(DisplayName(e.installName)).c_str(), e.replaces ? "true" : "false",
-                     e.record >= 0 ? "true" : "false", e.record, e.reached ? "true" : "false",
-                     e.installed ? "true" : "false");
-    }
-    std::fprintf(out, "\n  ],\n  \"list\": {\"rewritten\": %s, \"note\": %s, \"kept\": %s, \"dropped\": %s},\n",
-                 p.listRewritten ? "true" : "false", JsonString(p.listNote).c_str(), JsonNames(p.keptRecords).c_str(),
-                 JsonNames(p.droppedRecords).c_str());
-    std::fprintf(out, "  \"uninstallList\": {\"rewritten\": %s, \"note\": %s, \"appended\": %s}\n}\n",
-                 p.uninstallRewritten ? "true" : "false", JsonString(p.uninstallNote).c_str(),
-                 JsonNames(p.appendedLines).c_str());
+    Json entries = Json::array();
+    for (const PreviewEntry& entry : p.entries) entries.push_back(EntryJson(entry));
+    PrintJson(Json{{"result", ResultName(p.result)},
+                   {"exitCode", PreviewExitCode(p)},
+                   {"message", text ? Json(PlayerText(text)) : Json(nullptr)},
+                   {"failedEntry", p.failedEntry},
+                   {"failure", p.failure},
+                   {"entries", entries},
+                   {"list", Json{{"rewritten", p.listRewritten},
+                                 {"note", p.listNote},
+                                 {"kept", JsonNames(p.keptRecords)},
+                                 {"dropped", JsonNames(p.droppedRecords)}}},
+                   {"uninstallList", Json{{"rewritten", p.uninstallRewritten},
+                                          {"note", p.uninstallNote},
+                                          {"appended", JsonNames(p.appendedLines)}}}},
+              out);
 }
 
 void PrintText(const Preview& p, FILE* out) {

@@ -46,6 +46,3 @@ std::string PadToColumns(const std::string& utf8, size_t columns);
 
 // A name in double quotes, as messages show it.
 std::string Quoted(const std::string& text);
-
-// A JSON string literal of UTF-8 text.
-std::string JsonString(const std::string& utf8);

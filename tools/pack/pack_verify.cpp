@@ -4,6 +4,7 @@
 
 #include "install/record_probe.h"
 #include "pack_files.h"
+#include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
@@ -121,18 +122,26 @@ const char* StateName(RecordState state) {
     return "";
 }
 
+Json RecordJson(const VerifiedRecord& r) {
+    return Json{{"path", r.path},
+                {"state", StateName(r.state)},
+                {"expected", ChecksumHex(r.expected)},
+                {"actual", r.checksummed ? Json(ChecksumHex(r.actual)) : Json(nullptr)},
+                {"note", r.note}};
+}
+
 void PrintJson(const Verification& v, bool strict, FILE* out) {
-    std::fprintf(out, "{\n  \"list\": %s,\n  \"records\": [", JsonString(v.listPath).c_str());
-    for (size_t i = 0; i < v.records.size(); ++i) {
-        const VerifiedRecord& r = v.records[i];
-        std::fprintf(out, "%s\n    {\"path\": %s, \"state\": \"%s\", \"expected\": \"%s\", \"actual\": %s, \"note\": %s}",
-                     i ? "," : "", JsonString(r.path).c_str(), StateName(r.state), ChecksumHex(r.expected).c_str(),
-                     r.checksummed ? JsonString(ChecksumHex(r.actual)).c_str() : "null", JsonString(r.note).c_str());
-    }
-    std::fprintf(out, "\n  ],\n  \"matching\": %zu,\n  \"differing\": %zu,\n  \"missing\": %zu,\n  \"unreadable\": %zu,\n"
-                      "  \"strict\": %s,\n  \"passed\": %s\n}\n",
-                 v.matching, v.differing, v.missing, v.unreadable, strict ? "true" : "false",
-                 VerificationPassed(v, strict) ? "true" : "false");
+    Json records = Json::array();
+    for (const VerifiedRecord& record : v.records) records.push_back(RecordJson(record));
+    PrintJson(Json{{"list", v.listPath},
+                   {"records", records},
+                   {"matching", v.matching},
+                   {"differing", v.differing},
+                   {"missing", v.missing},
+                   {"unreadable", v.unreadable},
+                   {"strict", strict},
+                   {"passed", VerificationPassed(v, strict)}},
+              out);
 }
 
 void PrintText(const Verification& v, bool strict, FILE* out) {
