@@ -4,8 +4,8 @@
 
 namespace {
 
-bool FormatChecked(char (&out)[MAX_PATH], const char* format, const char* folder, const char* name) {
-    const int length = std::snprintf(out, MAX_PATH, format, folder, name);
+bool FormatChecked(char (&out)[MAX_PATH], const char* folder, const char* name, const char* suffix) {
+    const int length = std::snprintf(out, MAX_PATH, "%s\\%s%s", folder, name, suffix);
     if (length < 0 || length >= MAX_PATH) {
         out[0] = '\0';
         return false;
@@ -16,9 +16,9 @@ bool FormatChecked(char (&out)[MAX_PATH], const char* format, const char* folder
 }  // namespace
 
 bool FormatInstallPath(char (&out)[MAX_PATH], const char* folder, const char* name) {
-    return FormatChecked(out, "%s\\%s", folder, name);
+    return FormatChecked(out, folder, name, "");
 }
 
 bool FormatTemporaryPath(char (&out)[MAX_PATH], const char* folder, const char* name) {
-    return FormatChecked(out, "%s\\%s.tmp", folder, name);
+    return FormatChecked(out, folder, name, TEMPORARY_SUFFIX);
 }

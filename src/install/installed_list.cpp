@@ -11,6 +11,9 @@
 #include "package/lower_case.h"
 #include "package/package_format.h"
 
+static_assert(sizeof INSTALLED_LIST_SCRATCH_NAME <= sizeof INSTALLED_LIST_NAME,
+              "a scratch path longer than the list's would not fit where the list's does");
+
 namespace {
 
 // Reads the header and every record it announces. False, before allocating,

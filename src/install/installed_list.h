@@ -4,8 +4,9 @@
 
 // The new installed list is written here first and then renamed over the list.
 // Install names never end in ".tmp", so no game file can stand at this name, and
-// one left by a killed run is known as ours and replaced by the next.
-constexpr char INSTALLED_LIST_SCRATCH_NAME[] = "KVX.hvl.tmp";
+// one left by a killed run is known as ours and replaced by the next. It is no
+// longer than the list's own name, so its path fits wherever the list's does.
+constexpr char INSTALLED_LIST_SCRATCH_NAME[] = "KVX.tmp";
 
 // Rewrites "<folder>\KVX.hvl" keeping the records whose paths exist. Silent: a
 // list that cannot be read as a whole, or not be replaced (read-only, hidden or

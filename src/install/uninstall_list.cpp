@@ -9,6 +9,9 @@
 #include "install/list_file.h"
 #include "install/uninstall_text.h"
 
+static_assert(sizeof UNINSTALL_LIST_SCRATCH_NAME <= sizeof UNINSTALL_LIST_NAME,
+              "a scratch path longer than the list's would not fit where the list's does");
+
 namespace {
 
 // Reads the list into `buffer` (UNINSTALL_LIST_BUFFER_SIZE bytes) as one

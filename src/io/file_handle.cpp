@@ -19,8 +19,10 @@ bool FileHandle::CreateWrite(const char* path) {
 }
 
 bool FileHandle::CreateNew(const char* path) {
-    // Reading the attributes lets the creator check where the new file landed.
-    return Open(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, CREATE_NEW, OPEN_FLAGS);
+    // Reading the attributes lets the creator check where the new file landed,
+    // and DELETE lets it remove a file it must not keep through this very
+    // handle, without opening its name again.
+    return Open(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES | DELETE, 0, CREATE_NEW, OPEN_FLAGS);
 }
 
 bool FileHandle::OpenToChange(const char* path) {

@@ -345,7 +345,7 @@ private:
             "//localhost/C$/" + escape + ".arc", outsideFolder_ + "\\" + escape + ".arc",
             "a.arc:" + escape, "a.arc::$DATA", "CON", "NUL", "nul.arc", "COM1", "sub", "dir.arc", "sub\\d.arc",
             "A.ARC", "a.ARC", "kvx.HVL", "KVX.hvl", "UNINST.LST", "uninst.lst", "KVX.hvl.new", "uninst.lst.new",
-            "a.arc.tmp", "a.arc.0~", "new.bin ", "new.bin.", soft + ".arc", soft + "\\x.arc",
+            "a.arc.tmp", "a.arc.~0", "new.bin ", "new.bin.", soft + ".arc", soft + "\\x.arc",
             soft + "\\..\\..\\" + escape + ".arc", "\x95\x5C\\..\\..\\outside\\a.arc", "..\\" + soft + ".arc",
             "\x83", "a\x83", soft, "\x82\xA0.arc", "\x82\x60.ARC", "\x82\x81.arc",
             std::string(fieldSize - 1, 'n'), std::string(fieldSize, 'n'),

@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "support/folder_snapshot.h"
 #include "support/host_links.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
+#include "support/windows_answers.h"
 
 using namespace testing_support;
 
@@ -103,6 +105,55 @@ TEST(LinkGuard, AFolderSwappedForALinkDuringARunIsRefused) {
     RememberFolderPaths(false);
     EXPECT_FALSE(written);
     EXPECT_FALSE(Exists(elsewhere + "\\b.arc.tmp"));
+}
+
+// On a volume mounted in a folder, or one without a drive letter, files made in
+// the folder are found in place in whatever form the volume names them, at its
+// root and below it, and a link planted there still is not.
+TEST(LinkGuard, FilesAreFoundInPlaceOnVolumesOfEveryNaming) {
+    for (const VolumeNaming naming :
+         {VolumeNaming::MOUNTED_IN_FOLDER, VolumeNaming::NO_DRIVE_LETTER, VolumeNaming::NT_NAME_ONLY}) {
+        SCOPED_TRACE(static_cast<int>(naming));
+        TempFolder folder("volume"), outside("outside");
+        HostLinks links;
+        ASSERT_TRUE(CreateDirectoryA((folder / "sub").c_str(), nullptr));
+        ASSERT_TRUE(WriteWholeFile(outside / "target", std::string("t")));
+        if (!links.Symbolic(outside / "target", folder / "linked")) GTEST_SKIP() << links.Why();
+        WindowsAnswers answers;
+        ASSERT_TRUE(answers.Installed());
+        ASSERT_TRUE(answers.VolumeRoot(folder.Path(), naming));
+        for (const char* name : {"a.arc.tmp", "sub\\b.arc.tmp"}) {
+            FileHandle file;
+            FileIdentity identity;
+            EXPECT_TRUE(CreateFreshFile(file, (folder / name).c_str(), identity)) << name;
+            file.Close();
+            EXPECT_TRUE(DeleteOwnFile((folder / name).c_str(), identity)) << name;
+        }
+        FileHandle linked;
+        ASSERT_TRUE(linked.OpenRead((folder / "linked").c_str()));
+        EXPECT_FALSE(IsPlainFileAt(linked, (folder / "linked").c_str()));
+    }
+}
+
+// Where a new file cannot be identified, it is deleted through the handle that
+// made it: neither it nor a placeholder for a stale name stays behind, however
+// often that is tried.
+TEST(LinkGuard, FilesThatCannotBeIdentifiedAreNotLeftBehind) {
+    TempFolder folder("identity");
+    ASSERT_TRUE(WriteWholeFile(folder / "stale.tmp", std::string("stale")));
+    const FolderSnapshot before = TakeFolderSnapshot(folder.Path());
+    WindowsAnswers answers;
+    ASSERT_TRUE(answers.Installed());
+    answers.RefuseIdentity();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        FileHandle file;
+        FileIdentity identity;
+        EXPECT_FALSE(CreateFreshFile(file, (folder / "a.arc.tmp").c_str(), identity));
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_FALSE(CreateFreshFile(file, (folder / "stale.tmp").c_str(), identity));
+        EXPECT_FALSE(RemoveName((folder / "stale.tmp").c_str()));
+    }
+    EXPECT_EQ(TakeFolderSnapshot(folder.Path()), before) << DescribeDifference(before, TakeFolderSnapshot(folder.Path()));
 }
 
 }  // namespace

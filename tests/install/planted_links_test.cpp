@@ -80,6 +80,12 @@ std::vector<std::pair<std::string, Bytes>> Listing(const std::string& folder) {
     return listing;
 }
 
+// The run's placeholder for the temporary name "<x>.tmp" on its attempt `attempt`.
+std::string PlaceholderName(const std::string& temporaryName, unsigned attempt) {
+    static const char HEX[] = "0123456789abcdef";
+    return temporaryName.substr(0, temporaryName.size() - 4) + ".~" + HEX[attempt];
+}
+
 #define PLANT(call)                                                                  \
     do {                                                                             \
         if (!(call)) GTEST_SKIP() << "cannot plant a link on the host: " << links_.Why(); \
@@ -135,7 +141,8 @@ TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
     // The temporary files of both entries (the list's is also its scratch file),
     // the scratch file of the uninstaller's list and the first placeholder name:
     // all predictable.
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME, "a.arc.tmp.0~"};
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", INSTALLED_LIST_SCRATCH_NAME,
+                                            UNINSTALL_LIST_SCRATCH_NAME, PlaceholderName("a.arc.tmp", 0)};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));
@@ -156,7 +163,8 @@ TEST_F(PlantedLinksTest, LinksAtEveryNameTheRunCreatesAreReplacedNotFollowed) {
 }
 
 TEST_F(PlantedLinksTest, FurtherNamesOfAnOutsideFileUnderTemporaryNamesKeepItsData) {
-    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", UNINSTALL_LIST_SCRATCH_NAME};
+    const std::vector<std::string> names = {"a.arc.tmp", "KVX.hvl.tmp", INSTALLED_LIST_SCRATCH_NAME,
+                                            UNINSTALL_LIST_SCRATCH_NAME};
     std::vector<FileState> before;
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string victim = Out("victim" + std::to_string(i));
@@ -272,8 +280,8 @@ TEST_F(PlantedLinksTest, ALinkAtATemporaryNameThatCannotBeClearedSurvivesWithIts
     const std::string victim = Out("victim");
     const FileState before = MakeVictim(victim, "system file", false);
     PLANT(links_.Symbolic(victim, In("a.arc.tmp")));
-    for (int i = 0; i < 16; ++i) {
-        ASSERT_TRUE(CreateDirectoryA(In("a.arc.tmp." + std::to_string(i) + "~").c_str(), nullptr));
+    for (unsigned i = 0; i < 16; ++i) {
+        ASSERT_TRUE(CreateDirectoryA(In(PlaceholderName("a.arc.tmp", i)).c_str(), nullptr));
     }
     EXPECT_EQ(Run(Update()), UPDATE_E_IO);
     ExpectUnchanged(victim, before);
@@ -312,9 +320,8 @@ TEST(PlantedLists, AScratchLinkThatCannotBeClearedSurvivesWithItsTarget) {
     PLANT(links_.Symbolic(outside / "victim0", folder / UNINSTALL_LIST_SCRATCH_NAME));
     PLANT(links_.Symbolic(outside / "victim1", folder / INSTALLED_LIST_SCRATCH_NAME));
     for (const char* scratch : {UNINSTALL_LIST_SCRATCH_NAME, INSTALLED_LIST_SCRATCH_NAME}) {
-        for (int i = 0; i < 16; ++i) {
-            ASSERT_TRUE(CreateDirectoryA((folder / (std::string(scratch) + "." + std::to_string(i) + "~")).c_str(),
-                                         nullptr));
+        for (unsigned i = 0; i < 16; ++i) {
+            ASSERT_TRUE(CreateDirectoryA((folder / PlaceholderName(scratch, i)).c_str(), nullptr));
         }
     }
     EXPECT_FALSE(UpdateUninstallList(folder.Path().c_str(), InstallNames({"new"}).Slots()));

@@ -169,20 +169,26 @@ TEST(UninstallList, AFolderOrAPathTooLongIsFalse) {
     ASSERT_TRUE(CreateDirectoryA((folder / UNINSTALL_LIST_NAME).c_str(), nullptr));
     EXPECT_FALSE(UpdateUninstallList(folder.Path().c_str(), InstallNames({"a"}).Slots()));
 
-    // A folder where "uninst.lst" still fits a path but its scratch name does not.
+    // The longest folder where "uninst.lst" fits a path: its scratch file, no
+    // longer a name, fits too, and the list is extended. One byte more, and the
+    // list's own path does not fit.
     std::string deep = folder.Path();
     while (deep.size() + 21 + 1 + sizeof UNINSTALL_LIST_NAME < MAX_PATH) {
         deep += "\\dddddddddddddddddddd";
         ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
     }
-    deep += "\\" + std::string(MAX_PATH - 1 - sizeof UNINSTALL_LIST_NAME - deep.size() - 1, 'e');
-    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
-    const std::string listPath = deep + "\\" + UNINSTALL_LIST_NAME;
+    const std::string longest = deep + "\\" + std::string(MAX_PATH - 1 - sizeof UNINSTALL_LIST_NAME - deep.size() - 1, 'e');
+    ASSERT_TRUE(CreateDirectoryA(longest.c_str(), nullptr));
+    const std::string listPath = longest + "\\" + UNINSTALL_LIST_NAME;
     ASSERT_EQ(listPath.size(), MAX_PATH - 1u) << "the longest path that fits";
-    const std::string before = Z("old\n\0", 5);
-    ASSERT_TRUE(WriteWholeFile(listPath, before));
-    EXPECT_FALSE(UpdateUninstallList(deep.c_str(), InstallNames({"a"}).Slots()));
-    EXPECT_EQ(ReadText(listPath), before);
+    ASSERT_TRUE(WriteWholeFile(listPath, Z("old\n\0", 5)));
+    EXPECT_TRUE(UpdateUninstallList(longest.c_str(), InstallNames({"a"}).Slots()));
+    EXPECT_EQ(ReadText(listPath), Z("old\na\n\0", 7));
+    EXPECT_FALSE(Exists(longest + "\\" + UNINSTALL_LIST_SCRATCH_NAME));
+
+    const std::string tooLong = longest + "e";
+    ASSERT_TRUE(CreateDirectoryA(tooLong.c_str(), nullptr));
+    EXPECT_FALSE(UpdateUninstallList(tooLong.c_str(), InstallNames({"a"}).Slots()));
 }
 
 TEST(UninstallList, ReplacesAStaleScratchFile) {

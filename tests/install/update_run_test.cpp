@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "install/installed_list.h"
+#include "install/uninstall_list.h"
 #include "package/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
@@ -18,6 +20,7 @@
 #include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
+#include "support/windows_answers.h"
 #include "ui/resource_ids.h"
 #include "ui/texts.h"
 
@@ -386,6 +389,130 @@ TEST_F(UpdateRunTest, PathTooLongForItsBufferIsAnIoFailure) {
     const std::string fits(259 - install_.size() - 5, 'n');  // its temporary path is exactly 259 bytes
     ExpectRefused({{fits, BytesOf("1")}, {fits + "x", BytesOf("2")}}, UPDATE_E_IO);
     EXPECT_EQ(statusSpy.texts.size(), 2u) << "the first entry was copied, then cleaned up";
+}
+
+// A folder of up to 248 bytes leaves room for "<folder>\uninst.lst", the
+// longest path a run builds for it: the run's own names (scratch files of the
+// lists, placeholders for stale names) are never longer than that. At 249 bytes
+// the list's own path no longer fits, and every file is installed all the same.
+TEST_F(UpdateRunTest, FoldersUpToTheLengthTheListsAllowAreUpdated) {
+    const std::string root = install_;
+    const Bytes a = GeneratedBytes(700, 1), n = BytesOf("new n");
+    for (size_t length = 245; length <= 249; ++length) {
+        SCOPED_TRACE(length);
+        install_ = root + "\\" + std::string(length - root.size() - 1, 'd');
+        ASSERT_EQ(install_.size(), length);
+        ASSERT_TRUE(CreateDirectoryA(install_.c_str(), nullptr));
+        Put("a.arc", BytesOf("old a"));
+        Put("KVX.hvl", HashValueListBytes({RecordFor("a.arc", a), RecordFor("gone.arc", a)}));
+        const Bytes uninstallList = BytesOf(std::string("a.arc\n\0", 7));
+        Put("uninst.lst", uninstallList);
+        for (const std::string stale : {"a.arc.tmp", INSTALLED_LIST_SCRATCH_NAME, UNINSTALL_LIST_SCRATCH_NAME}) {
+            Put(stale, BytesOf("stale"));
+        }
+        const UpdateResult result = Run({{"a.arc", a}, {"n.bin", n}});
+        EXPECT_EQ(ReadWholeFile(In("a.arc")), a);
+        EXPECT_EQ(ReadWholeFile(In("n.bin")), n);
+        EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), HashValueListBytes({RecordFor("a.arc", a)}));
+        if (length <= 248) {
+            EXPECT_EQ(result, UPDATE_OK);
+            EXPECT_EQ(ReadText(In("uninst.lst")), std::string("a.arc\nn.bin\n\0", 13));
+            EXPECT_EQ(TakeFolderSnapshot(install_).size(), 4u) << "no scratch, temporary or placeholder file left";
+        } else {
+            EXPECT_EQ(result, UPDATE_E_UNINSTALL_LIST);
+            EXPECT_EQ(ReadWholeFile(In("uninst.lst")), uninstallList);
+        }
+    }
+}
+
+// ---- Files and folders as Windows reports them, through WindowsAnswers.
+
+// The old game in the existing folder `folder`, with "sub\d.arc" besides, and
+// the package that updates a.arc and sub\d.arc; ExpectSubFolderGameUpdated
+// checks what it leaves.
+class SubFolderGameTest : public UpdateRunTest {
+protected:
+    std::vector<TestEntry> InstallIn(const std::string& folder) {
+        install_ = folder;
+        EXPECT_TRUE(CreateDirectoryA(In("sub").c_str(), nullptr));
+        InstallOldGame();
+        Put("sub\\d.arc", BytesOf("old d"));
+        Put("uninst.lst", BytesOf(std::string("a.arc\nb.arc\n\0", 13)));
+        return {{LIST_ENTRY_NAME, list_}, {"a.arc", a_}, {"d.arc", d_}};
+    }
+
+    void ExpectSubFolderGameUpdated() {
+        EXPECT_EQ(ReadWholeFile(In("a.arc")), a_);
+        EXPECT_EQ(ReadWholeFile(In("sub\\d.arc")), d_);
+        EXPECT_EQ(ReadWholeFile(In("KVX.hvl")), list_);
+        EXPECT_EQ(ReadText(In("uninst.lst")), std::string("a.arc\nb.arc\nKVX.hvl\nsub\\d.arc\n\0", 31));
+        EXPECT_TRUE(TemporaryFiles(TakeFolderSnapshot(install_)).empty());
+    }
+
+    const Bytes a_ = GeneratedBytes(900, 1), d_ = GeneratedBytes(300, 2);
+    const Bytes list_ = HashValueListBytes({RecordFor("a.arc", a_), RecordFor("sub\\d.arc", d_)});
+};
+
+// Windows marks system-compressed files (compact /exe), cloud placeholders and
+// deduplicated files as reparse points; only a name-surrogate tag (a symbolic
+// link, a junction, a mount point) leads a name elsewhere and is refused.
+TEST_F(SubFolderGameTest, ReparsePointsThatLeadNowhereElseAreUpdatedLikeAnyFile) {
+    const std::string root = install_;
+    for (const DWORD tag : {DWORD{IO_REPARSE_TAG_WOF}, DWORD{IO_REPARSE_TAG_CLOUD_6}, DWORD{IO_REPARSE_TAG_DEDUP},
+                            DWORD{IO_REPARSE_TAG_SYMLINK}, DWORD{IO_REPARSE_TAG_MOUNT_POINT}}) {
+        SCOPED_TRACE(tag);
+        const std::string folder = root + "\\" + std::to_string(tag);
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        const std::vector<TestEntry> entries = InstallIn(folder);
+        ASSERT_TRUE(SetFileAttributesA(In("a.arc").c_str(), FILE_ATTRIBUTE_READONLY)) << "as installed from a disc";
+        WindowsAnswers answers;
+        ASSERT_TRUE(answers.Installed());
+        for (const char* name : {"a.arc", "KVX.hvl", "uninst.lst"}) ASSERT_TRUE(answers.ReparsePoint(In(name), tag));
+        ASSERT_TRUE(answers.ReparsePoint(In("sub"), tag, true));
+        if (IsReparseTagNameSurrogate(tag)) {
+            ExpectRefused(entries, UPDATE_E_IO);
+        } else {
+            EXPECT_EQ(Run(entries), UPDATE_OK);
+            ExpectSubFolderGameUpdated();
+        }
+    }
+}
+
+// A game folder at the root of a volume mounted in a folder or without a drive
+// letter, or further inside one, is updated as on a drive.
+TEST_F(SubFolderGameTest, GameFoldersOnVolumesOfEveryNamingAreUpdated) {
+    const std::string root = install_;
+    int volumes = 0;
+    for (const VolumeNaming naming :
+         {VolumeNaming::MOUNTED_IN_FOLDER, VolumeNaming::NO_DRIVE_LETTER, VolumeNaming::NT_NAME_ONLY}) {
+        for (const bool atRoot : {true, false}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(naming)) + (atRoot ? " at the root" : " inside"));
+            const std::string volume = root + "\\" + std::to_string(++volumes);
+            const std::string folder = atRoot ? volume : volume + "\\game";
+            ASSERT_TRUE(CreateDirectoryA(volume.c_str(), nullptr));
+            ASSERT_TRUE(atRoot || CreateDirectoryA(folder.c_str(), nullptr));
+            const std::vector<TestEntry> entries = InstallIn(folder);
+            WindowsAnswers answers;
+            ASSERT_TRUE(answers.Installed());
+            ASSERT_TRUE(answers.VolumeRoot(volume, naming));
+            EXPECT_EQ(Run(entries), UPDATE_OK);
+            ExpectSubFolderGameUpdated();
+        }
+    }
+}
+
+// A file the run made but cannot identify is deleted again, so neither it nor
+// the placeholders of later runs pile up in the folder.
+TEST_F(UpdateRunTest, FilesThatCannotBeIdentifiedAreNotLeftBehind) {
+    InstallOldGame();
+    WindowsAnswers answers;
+    ASSERT_TRUE(answers.Installed());
+    answers.RefuseIdentity();
+    ExpectRefused({{"a.arc", BytesOf("new a")}}, UPDATE_E_IO);
+    Put("a.arc.tmp", BytesOf("stale"));
+    const FolderSnapshot before = TakeFolderSnapshot(installRoot_.Path());
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(Run({{"a.arc", BytesOf("new a")}}), UPDATE_E_IO);
+    EXPECT_EQ(TakeFolderSnapshot(installRoot_.Path()), before);
 }
 
 // ---- Stop requests.

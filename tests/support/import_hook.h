@@ -4,7 +4,9 @@
 // calls go through that table too: a test can watch, refuse or stop them there.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace testing_support {
 
@@ -72,5 +74,56 @@ bool HookImportAs(const char* dll, const char* function, Function replacement, F
     original = reinterpret_cast<Function>(HookImport(dll, function, reinterpret_cast<void*>(replacement)));
     return original != nullptr;
 }
+
+// Casts between unrelated function types warn, except through this one.
+using AnyFunction = void (*)();
+
+// A kernel32 function whose import entries lead to `function` instead; `real`,
+// when given, receives the system's own function.
+struct ImportReplacement {
+    const char* name;
+    AnyFunction function;
+    AnyFunction* real;
+};
+
+// The import entries of this program replaced by one layer of test answers,
+// and what they held before.
+class ReplacedImports {
+public:
+    // False, with every entry as it was, when a function that needs its real
+    // one is missing from kernel32 or an entry cannot be written. A function
+    // this program does not import needs no entry: nothing can call it.
+    bool Replace(const ImportReplacement* replacements, size_t count) {
+        const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        for (size_t i = 0; i < count; ++i) {
+            if (!replacements[i].real) continue;
+            *replacements[i].real = reinterpret_cast<AnyFunction>(GetProcAddress(kernel, replacements[i].name));
+            if (!*replacements[i].real) return false;
+        }
+        bool written = true;
+        const bool walked = ForEachImportByName([&](const char*, const char* name, IMAGE_THUNK_DATA* entry) {
+            for (size_t i = 0; i < count; ++i) {
+                if (std::strcmp(name, replacements[i].name) != 0) continue;
+                entries_.push_back({entry, entry->u1.Function});
+                written = WriteImportEntry(entry, reinterpret_cast<ImportEntry>(replacements[i].function)) && written;
+            }
+        });
+        if (walked && written) return true;
+        Restore();
+        return false;
+    }
+
+    void Restore() {
+        for (const Entry& e : entries_) WriteImportEntry(e.entry, e.original);
+        entries_.clear();
+    }
+
+private:
+    struct Entry {
+        IMAGE_THUNK_DATA* entry;
+        ImportEntry original;
+    };
+    std::vector<Entry> entries_;
+};
 
 }  // namespace testing_support

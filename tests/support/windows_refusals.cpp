@@ -4,13 +4,10 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace testing_support {
 namespace {
 
-// Casts between unrelated function types warn, except through this one.
-using AnyFunction = void (*)();
 using MoveFileExAFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
 using CreateFileAFunction = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using DeleteFileAFunction = BOOL(WINAPI*)(LPCSTR);
@@ -20,11 +17,7 @@ AnyFunction realMoveFileEx = nullptr;
 AnyFunction realCreateFile = nullptr;
 AnyFunction realDeleteFile = nullptr;
 
-struct ReplacedEntry {
-    IMAGE_THUNK_DATA* entry;
-    ImportEntry original;
-};
-std::vector<ReplacedEntry> replaced;
+ReplacedImports replaced;
 unsigned depth = 0;
 unsigned refused = 0;
 
@@ -127,55 +120,23 @@ BOOL WINAPI RefusingDeleteFile(LPCSTR path) {
     return reinterpret_cast<DeleteFileAFunction>(realDeleteFile)(path);
 }
 
-struct Replacement {
-    const char* name;
-    AnyFunction function;
-    AnyFunction* real;
-};
-
-const Replacement REPLACEMENTS[] = {
+const ImportReplacement REPLACEMENTS[] = {
     {"MoveFileExA", reinterpret_cast<AnyFunction>(RefusingMoveFileEx), &realMoveFileEx},
     {"MoveFileA", reinterpret_cast<AnyFunction>(RefusingMoveFile), nullptr},
     {"CreateFileA", reinterpret_cast<AnyFunction>(RefusingCreateFile), &realCreateFile},
     {"DeleteFileA", reinterpret_cast<AnyFunction>(RefusingDeleteFile), &realDeleteFile},
 };
-void RestoreEntries() {
-    for (const ReplacedEntry& r : replaced) WriteImportEntry(r.entry, r.original);
-    replaced.clear();
-}
-
-// A function this program does not import needs no replacement: nothing in it
-// can reach the function through its imports.
-bool ReplaceEntries() {
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    for (const Replacement& r : REPLACEMENTS) {
-        if (!r.real) continue;
-        *r.real = reinterpret_cast<AnyFunction>(GetProcAddress(kernel, r.name));
-        if (!*r.real) return false;
-    }
-    bool written = true;
-    const bool walked = ForEachImportByName([&](const char*, const char* name, IMAGE_THUNK_DATA* entry) {
-        for (const Replacement& r : REPLACEMENTS) {
-            if (std::strcmp(name, r.name) != 0) continue;
-            replaced.push_back({entry, entry->u1.Function});
-            written = WriteImportEntry(entry, reinterpret_cast<ImportEntry>(r.function)) && written;
-        }
-    });
-    if (walked && written) return true;
-    RestoreEntries();
-    return false;
-}
 
 }  // namespace
 
 WindowsRefusals::WindowsRefusals() {
-    if (depth == 0 && !ReplaceEntries()) return;
+    if (depth == 0 && !replaced.Replace(REPLACEMENTS, sizeof REPLACEMENTS / sizeof REPLACEMENTS[0])) return;
     ++depth;
     installed_ = true;
 }
 
 WindowsRefusals::~WindowsRefusals() {
-    if (installed_ && --depth == 0) RestoreEntries();
+    if (installed_ && --depth == 0) replaced.Restore();
 }
 
 unsigned WindowsRefusals::Refused() { return refused; }

@@ -1040,4 +1040,24 @@ TEST(PackPreview, PathLengthsJudgedInsideAWinePrefix) {
     EXPECT_EQ(previewed(bench.folder / "plain").result, UPDATE_OK);
 }
 
+// The lists' paths are the longest the updater builds in the game folder for
+// short names: "C:\ggg..." of 248 bytes is updated, while at 249 bytes
+// "uninst.lst" no longer fits and is left as it is.
+TEST(PackPreview, ListPathsJudgedInsideAWinePrefix) {
+    Workbench bench;
+    bench.Add("a.arc", 10, "a.arc");
+    bench.options.baseList.clear();
+    bench.options.listName = "l";
+    ASSERT_TRUE(BuildPatch(bench.options).ok);
+    for (const size_t length : {size_t{248}, size_t{249}}) {
+        const std::string game = bench.folder / ("prefix/drive_c/" + std::string(length - 3, 'g'));
+        ASSERT_EQ(ShellRun("mkdir -p " + Quote(game) + " && printf '\\0' > " + Quote(game + "/uninst.lst")).status, 0);
+        Preview preview;
+        std::string error;
+        ASSERT_TRUE(PreviewPatch(bench.options.out, game, preview, error, false)) << error;
+        EXPECT_EQ(preview.result, length == 248 ? UPDATE_OK : UPDATE_E_UNINSTALL_LIST) << length;
+        EXPECT_TRUE(preview.committed) << length;
+    }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_files.h"
 #include "pack_output.h"
 #include "pack_text.h"
 #include "package/hash_value_list.h"
@@ -18,6 +19,8 @@
 #include "package/package_index.h"
 #include "support/folder_snapshot.h"
 #include "support/process_start.h"
+#include "support/host_links.h"
+#include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/pe_stub.h"
 #include "support/win_files.h"
@@ -249,6 +252,51 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     EXPECT_EQ(twice.output.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
               0u)
         << twice.output;
+}
+
+// Windows marks compressed, cloud and deduplicated files as reparse points
+// too; like the updater, the preview takes only those whose tag leads
+// elsewhere for links. Wine makes none of them, so the tag is answered here,
+// as Windows gives it; Wine's own host links carry none and stay links.
+DWORD answeredTag = 0;
+decltype(&GetFileAttributesW) realAttributes = nullptr;
+decltype(&FindFirstFileW) realFindFirst = nullptr;
+
+DWORD WINAPI TaggedAttributes(LPCWSTR path) {
+    const DWORD attributes = realAttributes(path);
+    return attributes == INVALID_FILE_ATTRIBUTES ? attributes : attributes | FILE_ATTRIBUTE_REPARSE_POINT;
+}
+
+HANDLE WINAPI TaggedFindFirst(LPCWSTR path, LPWIN32_FIND_DATAW found) {
+    const HANDLE search = realFindFirst(path, found);
+    if (search != INVALID_HANDLE_VALUE) {
+        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        found->dwReserved0 = answeredTag;
+    }
+    return search;
+}
+
+TEST(PackerUnderWine, OnlyReparsePointsThatLeadElsewhereAreLinks) {
+    TempFolder folder("links");
+    HostLinks links;
+    ASSERT_TRUE(WriteWholeFile(folder / "file", std::string("f")));
+    ASSERT_TRUE(CreateDirectoryA((folder / "dir").c_str(), nullptr));
+    if (!links.Symbolic(folder / "dir", folder / "linked")) GTEST_SKIP() << links.Why();
+    EXPECT_TRUE(IsLink(folder / "linked"));
+    EXPECT_FALSE(IsLink(folder / "file"));
+
+    // Whichever of the two the packer asks answers as Windows does.
+    const bool findAnswered = HookImportAs("kernel32.dll", "FindFirstFileW", &TaggedFindFirst, realFindFirst);
+    const bool attributesAnswered =
+        HookImportAs("kernel32.dll", "GetFileAttributesW", &TaggedAttributes, realAttributes);
+    ASSERT_TRUE(findAnswered || attributesAnswered);
+    for (const DWORD tag : {DWORD{IO_REPARSE_TAG_WOF}, DWORD{IO_REPARSE_TAG_CLOUD_6}, DWORD{IO_REPARSE_TAG_DEDUP},
+                            DWORD{IO_REPARSE_TAG_SYMLINK}, DWORD{IO_REPARSE_TAG_MOUNT_POINT}}) {
+        answeredTag = tag;
+        EXPECT_EQ(IsLink(folder / "file"), IsReparseTagNameSurrogate(tag) != 0) << tag;
+    }
+    if (findAnswered) HookImport("kernel32.dll", "FindFirstFileW", reinterpret_cast<void*>(realFindFirst));
+    if (attributesAnswered) HookImport("kernel32.dll", "GetFileAttributesW", reinterpret_cast<void*>(realAttributes));
 }
 
 }  // namespace

@@ -163,8 +163,15 @@ std::string NotAFileBecause(const std::string& path) {
 
 bool IsLink(const std::string& path) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // As the updater takes them: a reparse point leads elsewhere unless its tag
+    // says it does not (compressed, cloud and deduplicated files are what they
+    // seem). Wine's host links carry no tag at all.
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(Wide(path).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0));
 #else
     struct stat status;
     return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);

@@ -51,7 +51,8 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity);
 bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 // What the updater refuses to go through: a name that is a link itself
-// (a symbolic link, or a reparse point on Windows), and a file with more than one name.
+// (a symbolic link, or on Windows a reparse point that leads elsewhere), and a
+// file with more than one name.
 bool IsLink(const std::string& path);
 bool HasOtherNames(const std::string& path);
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "entry/outcome_text.h"
+#include "install/installed_list.h"
 #include "install/list_size.h"
 #include "install/record_probe.h"
 #include "install/uninstall_list.h"
@@ -203,12 +204,13 @@ bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
 }
 
 // A list file as the run reads it after the renames: the installed entry of
-// that name, else the game folder's own file. False when it is missing, no
-// plain file, a link or one of several names of a file, or larger than the run
-// reads, and when something other than a file blocks the scratch file its
-// rewrite goes through.
-bool ListAfterRenames(Run& run, const std::string& name, Bytes& bytes) {
-    if (BlocksAFile(Look(run, name + TEMPORARY_SUFFIX))) return false;
+// that name, else the game folder's own file. False when its path is too long
+// for the updater, when it is missing, no plain file, a link or one of several
+// names of a file, or larger than the run reads, and when something other than
+// a file blocks `scratch`, the file its rewrite goes through (whose name is no
+// longer than the list's).
+bool ListAfterRenames(Run& run, const std::string& name, const std::string& scratch, Bytes& bytes) {
+    if (!PathFits(run, name, 0) || BlocksAFile(Look(run, scratch))) return false;
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
     }
@@ -238,7 +240,7 @@ void Prune(Run& run) {
     Preview& preview = run.preview;
     Bytes bytes;
     HashValueHeader header;
-    if (!ListAfterRenames(run, INSTALLED_LIST_NAME, bytes) || bytes.size() < sizeof header) {
+    if (!ListAfterRenames(run, INSTALLED_LIST_NAME, INSTALLED_LIST_SCRATCH_NAME, bytes) || bytes.size() < sizeof header) {
         preview.listNote = "no readable " + std::string(INSTALLED_LIST_NAME) + " after the renames: left as it is";
         return;
     }
@@ -267,7 +269,7 @@ void Prune(Run& run) {
 void ExtendUninstallList(Run& run) {
     Preview& preview = run.preview;
     Bytes bytes;
-    if (!ListAfterRenames(run, UNINSTALL_LIST_NAME, bytes)) {
+    if (!ListAfterRenames(run, UNINSTALL_LIST_NAME, UNINSTALL_LIST_SCRATCH_NAME, bytes)) {
         preview.uninstallNote = std::string("no readable ") + UNINSTALL_LIST_NAME + " in the game folder";
         Fail(run, UPDATE_E_UNINSTALL_LIST, -1, preview.uninstallNote + ": every file is replaced all the same");
         return;
