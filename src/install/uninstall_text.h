@@ -12,9 +12,15 @@ constexpr uint32_t UNINSTALL_LIST_BUFFER_SIZE = 0x100000;
 // in the buffer after it.
 bool UninstallTextLength(const char* bytes, uint32_t size, uint32_t& length);
 
+// Whether `name` stands as a whole line of the text's `length` bytes, byte for
+// byte: lines end at "\n", a "\r" before it not counted, and the last line runs
+// to the end of the text. A name inside a longer line ("bgm\op.ogg" for
+// "op.ogg") is no line of its own: the uninstaller would leave that file behind.
+bool ListsName(const char* text, uint32_t length, const char* name);
+
 // Appends "name\n" to the text in `buffer` (UNINSTALL_LIST_BUFFER_SIZE bytes,
-// NUL-terminated at `length`) for each name, up to the null pointer, that the
-// text does not hold anywhere yet, the lines appended before it included; a
+// NUL-terminated at `length`) for each non-empty name, up to the null pointer,
+// that the text does not list yet, the lines appended before it included; a
 // last line without its end gets a "\n" before the first name appended.
 // False when the text would outgrow the buffer.
 bool AppendMissingNames(char* buffer, uint32_t& length, const char* const* names);

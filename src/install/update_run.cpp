@@ -52,15 +52,17 @@ bool PumpAndNoteQuit() {
 }
 
 // Memory for the run, the package's list, the progress set-up and the first pump.
-// False when memory ran out; nothing has been created in the folder by then.
-bool PrepareRun(RunState& run) {
+// A damaged list or memory that ran out ends the run before anything is
+// created in the folder.
+UpdateResult PrepareRun(RunState& run) {
     run.installNames.reset(new (std::nothrow) const char*[run.index.count + 1]());
-    if (!run.installNames) return false;
-    if (!LoadHashValueList(run.index, run.image, run.list)) return false;
+    if (!run.installNames) return UPDATE_E_IO;
+    const UpdateResult list = LoadHashValueList(run.index, run.image, run.list);
+    if (list != UPDATE_OK) return list;
     SetUpProgress(run.controls, run.index.count);
     PumpAndNoteQuit();  // a WM_QUIT here ends the pass at its first test
     run.copyBuffer = AllocateCopyBuffer();
-    return run.copyBuffer != nullptr;
+    return run.copyBuffer ? UPDATE_OK : UPDATE_E_IO;
 }
 
 // A name the run refuses, or one an earlier entry already uses: two entries
@@ -71,9 +73,12 @@ bool AcceptableInstallName(const RunState& run, uint32_t recorded, const char* n
     return JudgeInstallName(name, run.installNames.get(), recorded, ANSI_NAME_RULES, sameNameAs) == NAME_ACCEPTED;
 }
 
-// A folder on the way that is a link or junction would carry the file elsewhere.
+// A name Windows refuses in file names gets no temporary file, whatever the
+// file system would make of it; a folder on the way that is a link or
+// junction would carry the file elsewhere.
 bool CreateTemporaryFile(RunState& run, uint32_t i, const char* installName, FileHandle& temporary) {
-    if (PassesThroughLinkedFolder(run.installFolder, installName) ||
+    if (HoldsUnusableCharacter(installName, ANSI_NAME_RULES.isLeadByte) ||
+        PassesThroughLinkedFolder(run.installFolder, installName) ||
         !FormatTemporaryPath(run.work, run.installFolder, installName) ||
         !CreateFreshFile(temporary, run.work, run.temporaryIdentity[i])) {
         return false;
@@ -165,9 +170,9 @@ void DeleteTemporaryFiles(const RunState& run) {
 }
 
 UpdateResult ExtractCommitAndClean(RunState& run) {
-    UpdateResult result = UPDATE_E_IO;
     bool everyFileMoved = false;
-    if (PrepareRun(run)) {
+    UpdateResult result = PrepareRun(run);
+    if (result == UPDATE_OK) {
         result = ExtractionPass(run);
         run.copyBuffer.reset();
         if (result == UPDATE_OK && CommitAllowed(run)) {

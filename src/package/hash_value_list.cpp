@@ -18,26 +18,27 @@ uint32_t FindListEntry(const PackageIndex& index) {
 
 }  // namespace
 
-bool LoadHashValueList(const PackageIndex& index, FileHandle& image, HashValueList& list) {
+UpdateResult LoadHashValueList(const PackageIndex& index, FileHandle& image, HashValueList& list) {
     list = HashValueList{};
     const uint32_t entry = FindListEntry(index);
-    if (entry == index.count) return true;
+    if (entry == index.count) return UPDATE_OK;
 
     const uint32_t position = EntryPosition(index, entry);
-    if (!image.Seek(position)) return true;
     HashValueHeader header;
-    if (image.Read(&header, sizeof header) != sizeof header) return true;
-    if (std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) return true;
-    if (header.count == 0) return true;
-    if (!ListRecordsFit(position, header.count, image.Size())) return true;
+    if (!image.Seek(position) || image.Read(&header, sizeof header) != sizeof header ||
+        std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0 ||
+        !ListFitsEntry(header.count, EntrySize(index, entry)) || !ListRecordsFit(position, header.count, image.Size())) {
+        return UPDATE_E_CORRUPT;
+    }
+    if (header.count == 0) return UPDATE_OK;
 
     std::unique_ptr<HashValueRecord[]> records(new (std::nothrow) HashValueRecord[header.count]);
-    if (!records) return false;
+    if (!records) return UPDATE_E_IO;
     const uint32_t bytes = header.count * static_cast<uint32_t>(sizeof(HashValueRecord));
-    if (image.Read(records.get(), bytes) != bytes) return true;
+    if (image.Read(records.get(), bytes) != bytes) return UPDATE_E_CORRUPT;
     list.count = header.count;
     list.records = std::move(records);
-    return true;
+    return UPDATE_OK;
 }
 
 RecordMatch LookUpRecord(const HashValueList& list, const char* storedName) {

@@ -7,6 +7,7 @@
 #include "package/package_format.h"
 #include "package/package_index.h"
 #include "package/record_lookup.h"
+#include "package/update_result.h"
 
 // An absent list and an empty one look the same: count 0.
 struct HashValueList {
@@ -14,10 +15,14 @@ struct HashValueList {
     std::unique_ptr<HashValueRecord[]> records;
 };
 
-// Loads the package's list from the first entry named "kvx.hvl" (any letter case).
-// A missing or damaged list leaves `list` absent and is not an error; false is
-// returned only when memory for a list that fits the file cannot be had.
-bool LoadHashValueList(const PackageIndex& index, FileHandle& image, HashValueList& list);
+// Loads the package's list from the first entry named "kvx.hvl" (any letter
+// case). No such entry: UPDATE_OK with `list` absent, and every entry goes in
+// unverified. Once the entry is found the list must load whole from within it:
+// a failed seek, a short header, another magic, or records past the entry's
+// size or the end of the file are a damaged package (UPDATE_E_CORRUPT), which
+// must not switch verification off. UPDATE_E_IO when memory for the records
+// cannot be had. On failure `list` stays absent.
+UpdateResult LoadHashValueList(const PackageIndex& index, FileHandle& image, HashValueList& list);
 
 struct RecordMatch {
     const char* installName;      // the record's path, or the entry's stored name

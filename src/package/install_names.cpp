@@ -114,14 +114,17 @@ InstallNameFault CheckInstallName(const char* name, LeadByteTest isLeadByte) {
             if (*p == '\0') return EndsInTemporarySuffix(name) ? NAME_TEMPORARY : NAME_ACCEPTED;
             componentStart = p + 1;
             last = '\0';
-        } else if (IsDoubleByte(p, isLeadByte)) {
-            last = '\0';
-        } else if (IsUnusable(*p)) {
-            return NAME_UNUSABLE_CHARACTER;
         } else {
-            last = *p;
+            last = IsDoubleByte(p, isLeadByte) ? '\0' : *p;
         }
     }
+}
+
+bool HoldsUnusableCharacter(const char* name, LeadByteTest isLeadByte) {
+    for (const char* p = name; *p != '\0'; p = NextCharacter(p, isLeadByte)) {
+        if (!IsDoubleByte(p, isLeadByte) && IsUnusable(*p)) return true;
+    }
+    return false;
 }
 
 const char* InstallNameFaultText(InstallNameFault fault) {
@@ -131,7 +134,6 @@ const char* InstallNameFaultText(InstallNameFault fault) {
         case NAME_DEVICE: return "names a device";
         case NAME_TEMPORARY: return "ends in \".tmp\", the updater's temporary files";
         case NAME_ALTERED: return "has a name ending in a dot or space";
-        case NAME_UNUSABLE_CHARACTER: return "holds a character no file name may hold";
         case NAME_NOT_TEXT: return "is no text in code page 932";
         case NAME_DUPLICATE: return "names the same file as an earlier entry";
     }

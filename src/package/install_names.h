@@ -14,8 +14,6 @@ enum InstallNameFault {
     NAME_TEMPORARY,
     // A component ends in "." or " ", which the file system drops ("a.arc." is "a.arc").
     NAME_ALTERED,
-    // Holds < > " | ? * or a control character, which no file name may hold.
-    NAME_UNUSABLE_CHARACTER,
     // No text in the code page: a pair that is no character, or a lead byte cut
     // short by the end; the file would get another name than the one recorded.
     NAME_NOT_TEXT,
@@ -28,6 +26,11 @@ enum InstallNameFault {
 bool IsContainedName(const char* name, LeadByteTest isLeadByte);
 
 InstallNameFault CheckInstallName(const char* name, LeadByteTest isLeadByte);
+
+// True when `name` holds < > " | ? * or a control character, which Windows
+// refuses in every file name. No rule of the package: such a name is taken,
+// and its temporary file is then refused as the file system would refuse it.
+bool HoldsUnusableCharacter(const char* name, LeadByteTest isLeadByte);
 
 // Why the name is refused, in a few words ("leaves the game folder").
 const char* InstallNameFaultText(InstallNameFault fault);

@@ -33,9 +33,9 @@ UpdateResult ReadEntries(FileHandle& image, uint32_t count, std::unique_ptr<Entr
 
 UpdateResult LoadPackageIndexFromFile(const char* path, FileHandle& image, PackageIndex& index) {
     index = PackageIndex{};
-    image.OpenRead(path);
-    if (image.Size() < PACKAGE_OFFSET) return UPDATE_E_CORRUPT;
-    image.Seek(PACKAGE_OFFSET);
+    // Each step is checked where it happens: a read after a failed open or seek
+    // would take another file's bytes, or the program's own, for the header.
+    if (!image.OpenRead(path) || image.Size() < PACKAGE_OFFSET || !image.Seek(PACKAGE_OFFSET)) return UPDATE_E_CORRUPT;
 
     PackageHeader header;
     if (image.Read(&header, sizeof header) != sizeof header) return UPDATE_E_CORRUPT;

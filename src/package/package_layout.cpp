@@ -31,3 +31,7 @@ bool ListRecordsFit(uint32_t listPosition, uint32_t count, uint64_t fileSize) {
     const uint64_t start = uint64_t{listPosition} + sizeof(HashValueHeader);
     return bytes <= UINT32_MAX && start <= fileSize && bytes <= fileSize - start;
 }
+
+bool ListFitsEntry(uint32_t count, uint32_t entrySize) {
+    return sizeof(HashValueHeader) + uint64_t{count} * sizeof(HashValueRecord) <= entrySize;
+}

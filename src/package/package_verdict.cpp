@@ -51,43 +51,27 @@ PackageFault ReadHeaderAndIndex(const PackageReader& reader, PackageVerdict& ver
     return FAULT_NONE;
 }
 
-// As LoadHashValueList loads it: from the first entry of the list's name,
-// as many records as its header says, whatever the entry's size.
-void LoadList(const PackageReader& reader, const NameRules& rules, PackageVerdict& verdict) {
+// As LoadHashValueList loads it: from the first entry of the list's name, the
+// header and as many records as it counts, all within the entry and the file.
+ListState LoadList(const PackageReader& reader, const NameRules& rules, PackageVerdict& verdict) {
     for (size_t j = 0; j < verdict.entries.size() && verdict.listEntry < 0; ++j) {
         if (IsListEntryName(verdict.entries[j].storedName.c_str(), rules)) verdict.listEntry = static_cast<int>(j);
     }
-    if (verdict.listEntry < 0) {
-        verdict.listState = LIST_NO_ENTRY;
-        return;
-    }
-    const uint32_t position = verdict.entries[verdict.listEntry].position;
-    if (!PositionReachable(position)) {
-        verdict.listState = LIST_OUT_OF_REACH;
-        return;
-    }
-    if (!ReadAt(reader, position, &verdict.listHeader, sizeof verdict.listHeader)) {
-        verdict.listState = LIST_HEADER_UNREADABLE;
-        return;
-    }
-    if (std::memcmp(verdict.listHeader.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
-        verdict.listState = LIST_WRONG_MAGIC;
-        return;
-    }
+    if (verdict.listEntry < 0) return LIST_NO_ENTRY;
+    const EntryVerdict& entry = verdict.entries[verdict.listEntry];
+    if (!PositionReachable(entry.position)) return LIST_OUT_OF_REACH;
+    if (!ReadAt(reader, entry.position, &verdict.listHeader, sizeof verdict.listHeader)) return LIST_HEADER_UNREADABLE;
+    if (std::memcmp(verdict.listHeader.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) return LIST_WRONG_MAGIC;
     const uint32_t count = verdict.listHeader.count;
-    std::vector<HashValueRecord> records;
-    if (!ListRecordsFit(position, count, reader.fileSize)) {
-        verdict.listState = LIST_RECORDS_PAST_END;
-        return;
-    }
-    records.resize(count);
-    if (!ReadAt(reader, uint64_t{position} + sizeof(HashValueHeader), records.data(),
+    if (!ListFitsEntry(count, entry.size)) return LIST_RECORDS_PAST_ENTRY;
+    if (!ListRecordsFit(entry.position, count, reader.fileSize)) return LIST_RECORDS_PAST_END;
+    std::vector<HashValueRecord> records(count);
+    if (!ReadAt(reader, uint64_t{entry.position} + sizeof(HashValueHeader), records.data(),
                 count * static_cast<uint32_t>(sizeof(HashValueRecord)))) {
-        verdict.listState = LIST_RECORDS_PAST_END;
-        return;
+        return LIST_RECORDS_PAST_END;
     }
-    verdict.listState = LIST_LOADED;
     verdict.records = std::move(records);
+    return LIST_LOADED;
 }
 
 bool ChecksumData(const PackageReader& reader, const EntryVerdict& entry, uint8_t out[CHECKSUM_SIZE]) {
@@ -117,6 +101,7 @@ PackageFault JudgeEntry(const PackageReader& reader, const NameRules& rules, Pac
     for (size_t k = 0; k < j; ++k) earlier.push_back(verdict.entries[k].installName.c_str());
     entry.nameFault = JudgeInstallName(entry.installName.c_str(), earlier.data(), j, rules, entry.sameNameAs);
     if (entry.nameFault != NAME_ACCEPTED) return FAULT_INSTALL_NAME;
+    if (HoldsUnusableCharacter(entry.installName.c_str(), rules.isLeadByte)) return FAULT_NAME_UNCREATABLE;
     if (!entry.checksummed) return FAULT_DATA_SHORT;
     if (entry.record >= 0 &&
         std::memcmp(entry.checksum, verdict.records[entry.record].checksum, CHECKSUM_SIZE) != 0) {
@@ -141,11 +126,17 @@ PackageVerdict JudgePackage(const PackageReader& reader, const NameRules& rules)
         verdict.result = verdict.fault == FAULT_TOO_MANY_ENTRIES ? UPDATE_E_TOO_MANY_ENTRIES : UPDATE_E_CORRUPT;
         return verdict;
     }
-    LoadList(reader, rules, verdict);
+    verdict.listState = LoadList(reader, rules, verdict);
+    // The run loads the list before any entry: a damaged one ends it first.
+    if (verdict.listState != LIST_LOADED && verdict.listState != LIST_NO_ENTRY) {
+        NoteFirstFault(verdict, FAULT_LIST_DAMAGED, verdict.listEntry);
+    }
     for (size_t j = 0; j < verdict.entries.size(); ++j) {
         verdict.entries[j].fault = JudgeEntry(reader, rules, verdict, j);
         NoteFirstFault(verdict, verdict.entries[j].fault, static_cast<int>(j));
     }
-    verdict.result = verdict.fault == FAULT_NONE ? UPDATE_OK : UPDATE_E_CORRUPT;
+    verdict.result = verdict.fault == FAULT_NONE               ? UPDATE_OK
+                     : verdict.fault == FAULT_NAME_UNCREATABLE ? UPDATE_E_IO
+                                                               : UPDATE_E_CORRUPT;
     return verdict;
 }

@@ -26,19 +26,22 @@ enum PackageFault {
     FAULT_TOO_MANY_ENTRIES,   // more than PACKAGE_MAX_ENTRIES
     FAULT_INDEX_SHORT,        // the file ends inside the index
     FAULT_NAME_UNTERMINATED,  // an index name fills its field without a terminator
+    FAULT_LIST_DAMAGED,       // the list entry is found but cannot be loaded (PackageVerdict::listState)
     FAULT_OUT_OF_REACH,       // the entry's data start beyond the reach of a seek
     FAULT_INSTALL_NAME,       // the install name is refused (EntryVerdict::nameFault says why)
+    FAULT_NAME_UNCREATABLE,   // the install name holds a character Windows refuses: UPDATE_E_IO
     FAULT_DATA_SHORT,         // the entry's data run past the end of the file
     FAULT_CHECKSUM,           // the data's checksum differs from the record's
 };
 
-// Why the package's list counts as absent, or that it was loaded.
+// Whether the package's list was loaded, is absent, or why it is damaged.
 enum ListState {
     LIST_LOADED,
-    LIST_NO_ENTRY,            // no entry named "kvx.hvl" in any letter case
+    LIST_NO_ENTRY,            // no entry named "kvx.hvl" in any letter case: absent
     LIST_OUT_OF_REACH,        // the list entry's data start beyond the reach of a seek
     LIST_HEADER_UNREADABLE,   // the file ends inside the list's header
     LIST_WRONG_MAGIC,         // the header does not start with "KHV_____"
+    LIST_RECORDS_PAST_ENTRY,  // the records its count announces run past the entry's size
     LIST_RECORDS_PAST_END,    // the records its count announces run past the end of the file
 };
 
@@ -59,8 +62,9 @@ struct EntryVerdict {
 
 struct PackageVerdict {
     // UPDATE_OK when the run gets through every entry to its commit as far as
-    // the package decides; else UPDATE_E_CORRUPT or UPDATE_E_TOO_MANY_ENTRIES,
-    // with which the run ends before installing anything.
+    // the package decides; else UPDATE_E_CORRUPT, UPDATE_E_TOO_MANY_ENTRIES or,
+    // for a name no file may have, UPDATE_E_IO, with which the run ends before
+    // installing anything.
     UpdateResult result = UPDATE_E_CORRUPT;
     PackageFault fault = FAULT_NONE;  // the first fault the run meets
     int faultEntry = -1;              // its entry; -1 for the header and the index

@@ -38,14 +38,19 @@ struct AppendCase {
     std::string after;
 };
 
-TEST(UninstallList, AppendsTheNamesTheTextDoesNotHoldYet) {
+TEST(UninstallList, AppendsTheNamesNoWholeLineHoldsYet) {
     const std::vector<AppendCase> cases = {
         {"a list of only the NUL", Z("\0", 1), {"KVX.hvl", "data1.arc"}, Z("KVX.hvl\ndata1.arc\n\0", 19)},
         {"a whole line is present", Z("game.exe\r\ndata1.arc\r\n\0", 22), {"data1.arc", "new.arc"},
          Z("game.exe\r\ndata1.arc\r\nnew.arc\n\0", 30)},
-        {"the tail of a longer path counts", Z("sub\\data1.arc\n\0", 15), {"data1.arc"}, Z("sub\\data1.arc\n\0", 15)},
-        {"text after the name on its line counts", Z("data1.arc.bak\n\0", 15), {"data1.arc"},
-         Z("data1.arc.bak\n\0", 15)},
+        {"a name inside a longer line is no line of its own", Z("bgm\\op.ogg\ndata01.arc\ndata1.arc.bak\n\0", 37),
+         {"op.ogg", "ta01.arc", "data1.arc"},
+         Z("bgm\\op.ogg\ndata01.arc\ndata1.arc.bak\nop.ogg\nta01.arc\ndata1.arc\n\0", 63)},
+        {"a trail byte is no letter of a line", Z("\x83\x41.arc\n\0", 8), {"A.arc"}, Z("\x83\x41.arc\nA.arc\n\0", 14)},
+        {"a CR before the LF is no part of the line", Z("a.arc\r\nb.arc\0", 13), {"a.arc", "b.arc", "a.ar"},
+         Z("a.arc\r\nb.arc\na.ar\n\0", 19)},
+        {"the last line runs to the NUL, a CR there included", Z("a.arc\r\0", 7), {"a.arc"},
+         Z("a.arc\r\na.arc\n\0", 14)},
         {"letter case matters", Z("DATA1.ARC\n\0", 11), {"data1.arc"}, Z("DATA1.ARC\ndata1.arc\n\0", 21)},
         {"a name offered twice is appended once", Z("\0", 1), {"x.arc", "y.arc", "x.arc"},
          Z("x.arc\ny.arc\n\0", 13)},
@@ -111,6 +116,7 @@ TEST(UninstallList, EverythingMustFitTheBuffer) {
     }
     {
         std::string full(size, 'x');
+        full[size - 3] = '\n';  // its last line is "x"
         full.back() = '\0';
         ListFolder list(full);
         EXPECT_TRUE(list.Update(InstallNames({"x"}))) << "a full buffer with nothing to append";

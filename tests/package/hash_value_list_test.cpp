@@ -19,7 +19,7 @@ const std::string SOFUTO = "\x83\x5C\x83\x74\x83\x67";
 Bytes Checksum(uint8_t seed) { return ChecksumOf(Bytes(5, seed)); }
 
 struct LoadedList {
-    bool ok = false;
+    UpdateResult result = UPDATE_E_CORRUPT;
     UpdateResult indexResult = UPDATE_E_CORRUPT;
     PackageIndex index;
     HashValueList list;
@@ -33,7 +33,7 @@ LoadedList Load(const Bytes& patch) {
     LoadedList loaded;
     FileHandle image;
     loaded.indexResult = LoadPackageIndexFromFile(path.c_str(), image, loaded.index);
-    if (loaded.indexResult == UPDATE_OK) loaded.ok = LoadHashValueList(loaded.index, image, loaded.list);
+    if (loaded.indexResult == UPDATE_OK) loaded.result = LoadHashValueList(loaded.index, image, loaded.list);
     return loaded;
 }
 
@@ -55,7 +55,7 @@ TEST(LoadHashValueList, FirstEntryNamedKvxHvlInAnyCaseIsTheList) {
     const Bytes first = HashValueListBytes({{"one.arc", Checksum(1)}});
     const Bytes second = HashValueListBytes({{"two.arc", Checksum(2)}, {"three.arc", Checksum(3)}});
     LoadedList l = LoadEntries({{"data.arc", Bytes(10, 7)}, {"kVx.HvL", first}, {"KVX.hvl", second}});
-    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.result, UPDATE_OK);
     ASSERT_EQ(l.list.count, 1u);
     EXPECT_EQ(PathOf(l.list, 0), "one.arc");
 
@@ -66,25 +66,25 @@ TEST(LoadHashValueList, FirstEntryNamedKvxHvlInAnyCaseIsTheList) {
     EXPECT_EQ(match.checksum, nullptr);
 }
 
-TEST(LoadHashValueList, ADamagedFirstListIsNotReplacedByALaterOne) {
+TEST(LoadHashValueList, ADamagedFirstListIsADamagedPackageWhateverFollows) {
     const Bytes good = HashValueListBytes({{"one.arc", Checksum(1)}});
     const Bytes bad = HashValueListBytes({{"one.arc", Checksum(1)}}, 0, "KHV____-");
     LoadedList l = LoadEntries({{"KVX.hvl", bad}, {"kvx.hvl", good}});
-    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.result, UPDATE_E_CORRUPT);
     EXPECT_EQ(l.list.count, 0u);
 }
 
 TEST(LoadHashValueList, NoListEntryMeansAbsent) {
     LoadedList l = LoadEntries({{"data.arc", HashValueListBytes({{"data.arc", Checksum(1)}})},
                                 {"kvx.hvl.bak", HashValueListBytes({{"data.arc", Checksum(1)}})}});
-    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.result, UPDATE_OK);
     EXPECT_EQ(l.list.count, 0u);
     EXPECT_EQ(LookUpRecord(l.list, "data.arc").checksum, nullptr);
 }
 
 TEST(LoadHashValueList, CountZeroIsAnEmptyList) {
     LoadedList l = LoadEntries({{"KVX.hvl", HashValueListBytes({})}, {"data.arc", Bytes(3, 1)}});
-    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.result, UPDATE_OK);
     EXPECT_EQ(l.list.count, 0u);
     const RecordMatch match = LookUpRecord(l.list, EntryName(l.index, 1));
     EXPECT_EQ(match.installName, EntryName(l.index, 1));
@@ -94,58 +94,68 @@ TEST(LoadHashValueList, CountZeroIsAnEmptyList) {
 TEST(LoadHashValueList, EveryMagicByteCounts) {
     for (const char* magic : {"KHV____ ", "khv_____", "XHV_____", "KHV_____"}) {
         LoadedList l = LoadEntries({{"KVX.hvl", HashValueListBytes({{"a.arc", Checksum(1)}}, 0, magic)}});
-        ASSERT_TRUE(l.ok) << magic;
-        EXPECT_EQ(l.list.count, std::strcmp(magic, HASH_VALUE_MAGIC) == 0 ? 1u : 0u) << magic;
+        const bool right = std::strcmp(magic, HASH_VALUE_MAGIC) == 0;
+        EXPECT_EQ(l.result, right ? UPDATE_OK : UPDATE_E_CORRUPT) << magic;
+        EXPECT_EQ(l.list.count, right ? 1u : 0u) << magic;
     }
 }
 
 TEST(LoadHashValueList, ReservedIsNotExamined) {
     LoadedList l = LoadEntries({{"KVX.hvl", HashValueListBytes({{"a.arc", Checksum(1)}}, 0xDEADBEEF)}});
-    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.result, UPDATE_OK);
     EXPECT_EQ(l.list.count, 1u);
 }
 
-TEST(LoadHashValueList, ShortHeaderIsAbsent) {
+TEST(LoadHashValueList, AShortHeaderIsADamagedPackage) {
     Bytes header = HashValueListBytes({});
     header.resize(10);
-    LoadedList l = LoadEntries({{"KVX.hvl", header}});
-    ASSERT_TRUE(l.ok);
-    EXPECT_EQ(l.list.count, 0u);
+    for (const std::vector<TestEntry>& entries : {std::vector<TestEntry>{{"KVX.hvl", header}},
+                                                  // The header's rest from the next entry: a count of 0.
+                                                  std::vector<TestEntry>{{"KVX.hvl", header}, {"a.arc", Bytes(6, 0)}}}) {
+        LoadedList l = LoadEntries(entries);
+        EXPECT_EQ(l.result, UPDATE_E_CORRUPT) << entries.size();
+        EXPECT_EQ(l.list.count, 0u);
+    }
 }
 
-TEST(LoadHashValueList, RecordsPastTheEndOfTheFileAreAbsent) {
+TEST(LoadHashValueList, RecordsPastTheEndOfTheFileAreADamagedPackage) {
     Bytes two = HashValueListBytes({{"a.arc", Checksum(1)}, {"b.arc", Checksum(2)}});
     two[12] = 3;  // one record more than the file holds
     LoadedList l = LoadEntries({{"KVX.hvl", two}});
-    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.result, UPDATE_E_CORRUPT);
     EXPECT_EQ(l.list.count, 0u);
 
-    // Counts whose byte total is huge, or wraps in 32 bits, are absent without
-    // any attempt to allocate them.
+    // Counts whose byte total is huge, or wraps in 32 bits, without any attempt to allocate them.
     for (uint32_t count : {0x7FFFFFFFu, 0xFFFFFFFFu, 0x04000001u, 0x04000000u}) {
         LoadedList huge = LoadEntries({{"KVX.hvl", BareHeader(count)}, {"a.arc", Bytes(64, 'a')}});
-        EXPECT_TRUE(huge.ok) << std::hex << count;
+        EXPECT_EQ(huge.result, UPDATE_E_CORRUPT) << std::hex << count;
         EXPECT_EQ(huge.list.count, 0u) << std::hex << count;
     }
 }
 
-TEST(LoadHashValueList, RecordsReadOnIntoTheFollowingEntries) {
-    // The entry's size is not consulted: count 2 takes the next entry as the second record.
+TEST(LoadHashValueList, RecordsMustLieWithinTheListsEntry) {
+    // Count 2 would take the next entry's bytes as the second record.
     Bytes list = HashValueListBytes({{"a.arc", Checksum(1)}});
     list[12] = 2;
     const Bytes next = HashValueListBytes({{"b.arc", Checksum(2)}});
     const Bytes secondRecord(next.begin() + sizeof(HashValueHeader), next.end());
     LoadedList l = LoadEntries({{"KVX.hvl", list}, {"b.arc", secondRecord}});
-    ASSERT_TRUE(l.ok);
-    ASSERT_EQ(l.list.count, 2u);
-    EXPECT_EQ(PathOf(l.list, 1), "b.arc");
+    EXPECT_EQ(l.result, UPDATE_E_CORRUPT);
+    EXPECT_EQ(l.list.count, 0u);
+
+    // Bytes after the last record counted are no fault.
+    Bytes longer = HashValueListBytes({{"a.arc", Checksum(1)}});
+    longer.resize(longer.size() + 5, 'x');
+    LoadedList tail = LoadEntries({{"KVX.hvl", longer}});
+    EXPECT_EQ(tail.result, UPDATE_OK);
+    EXPECT_EQ(tail.list.count, 1u);
 }
 
 TEST(LoadHashValueList, ShortIndexLayout) {
     const Bytes list = HashValueListBytes({{"a.arc", Checksum(1)}});
     LoadedList l = Load(PatchBytes(PackageBytes({{"x.bin", Bytes(9, 1)}, {"Kvx.Hvl", list}}, false)));
     ASSERT_EQ(l.indexResult, UPDATE_OK);
-    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.result, UPDATE_OK);
     EXPECT_FALSE(l.index.longEntries);
     ASSERT_EQ(l.list.count, 1u);
     EXPECT_EQ(PathOf(l.list, 0), "a.arc");

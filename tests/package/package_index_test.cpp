@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/win_files.h"
 
@@ -74,6 +75,41 @@ TEST(PackageIndex, MissingFileIsCorrupt) {
     PackageIndex index;
     EXPECT_EQ(LoadPackageIndexFromFile("C:\\no\\such\\file.exe", image, index), UPDATE_E_CORRUPT);
     EXPECT_FALSE(image.IsOpen());
+}
+
+using SetFilePointerFunction = DWORD(WINAPI*)(HANDLE, LONG, PLONG, DWORD);
+
+DWORD WINAPI FailingSetFilePointer(HANDLE, LONG, PLONG, DWORD) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+}
+
+// A failed open or seek is the end: read on, the header would be taken from
+// another file, or from the start of this one.
+TEST(PackageIndex, AFailedOpenOrSeekIsCorrupt) {
+    TempFolder folder("index");
+    const std::string other = folder / "other.exe", patch = folder / "patch.exe";
+    ASSERT_TRUE(WriteWholeFile(other, PatchBytes(PackageBytes(Entries(6)))));
+    // The file's first bytes would pass for the header of an empty package.
+    Bytes bytes = PatchBytes(PackageBytes(Entries(3)));
+    const Bytes empty = PackageBytes({});
+    std::copy(empty.begin(), empty.begin() + sizeof(PackageHeader), bytes.begin());
+    ASSERT_TRUE(WriteWholeFile(patch, bytes));
+    {
+        FileHandle image;
+        PackageIndex index;
+        ASSERT_TRUE(image.OpenRead(other.c_str()));
+        EXPECT_EQ(LoadPackageIndexFromFile(patch.c_str(), image, index), UPDATE_E_CORRUPT) << "open already";
+        EXPECT_EQ(index.count, 0u);
+    }
+    SetFilePointerFunction realSeek = nullptr;
+    ASSERT_TRUE(HookImportAs("kernel32.dll", "SetFilePointer", &FailingSetFilePointer, realSeek));
+    FileHandle image;
+    PackageIndex index;
+    const UpdateResult result = LoadPackageIndexFromFile(patch.c_str(), image, index);
+    HookImport("kernel32.dll", "SetFilePointer", reinterpret_cast<void*>(realSeek));
+    EXPECT_EQ(result, UPDATE_E_CORRUPT) << "the seek failed";
+    EXPECT_EQ(index.count, 0u);
 }
 
 TEST(PackageIndex, EntryCountLimit) {

@@ -58,7 +58,15 @@ TEST(InstallNames, DeviceNamesInAnyComponentCaseOrExtension) {
 TEST(InstallNames, TemporaryAlteredAndUnusableNames) {
     ExpectFault(NAME_TEMPORARY, {"a.arc.tmp", "A.ARC.TMP", ".tmp", "sub\\x.Tmp", SO + ".tmp", "notes.tmp"});
     ExpectFault(NAME_ALTERED, {"a.arc.", "a.arc ", "a.arc.tmp.", "sub.\\a.arc", "sub \\a.arc", "sub./a.arc", "a..", SO + ".."});
-    ExpectFault(NAME_UNUSABLE_CHARACTER, {"a<b", "a>b", "a\"b", "a|b", "a?.arc", "*.arc", "a\x01.arc", "sub\\\x1F"});
+    // Characters Windows refuses are no rule of the package: the file system refuses them later.
+    const std::vector<std::string> unusable = {"a<b", "a>b", "a\"b", "a|b", "a?.arc", "*.arc", "a\x01.arc", "sub\\\x1F"};
+    ExpectFault(NAME_ACCEPTED, unusable);
+    for (const std::string& name : unusable) EXPECT_TRUE(HoldsUnusableCharacter(name.c_str(), IsCp932LeadByte)) << name;
+    ExpectFault(NAME_ALTERED, {"a?.arc.", "a|b\\c "});
+    ExpectFault(NAME_LEAVES_FOLDER, {"..\\a?.arc", "a?:b"});
+    // "ポ" is 83 7C: its trail byte is the code of "|", and no character of its own.
+    EXPECT_FALSE(HoldsUnusableCharacter("\x83\x7C.arc", IsCp932LeadByte));
+    EXPECT_FALSE(HoldsUnusableCharacter("sub\\a.arc", IsCp932LeadByte));
 }
 
 TEST(InstallNames, DuplicatesIgnoreCaseAndSeparators) {
@@ -188,6 +196,42 @@ TEST(PackageVerdict, EntryFaultsInTheRunsOrder) {
     const uint32_t far = 0x80000000u;
     std::memcpy(&unreachable[offsetOfB], &far, 4);
     ExpectEntryFault(unreachable, 2, FAULT_OUT_OF_REACH);
+}
+
+// The run loads the list before any entry: once found it must load whole from
+// its entry, or the package is damaged, whatever the entries hold.
+TEST(PackageVerdict, ADamagedListIsTheFirstFault) {
+    const Bytes list = HashValueListBytes({{"sub\\A.arc", ChecksumOf(DATA_A)}});
+    Bytes wrongMagic = list, pastTheEntry = list;
+    wrongMagic[0] = 'k';
+    pastTheEntry[12] = 2;  // the second record would be a.arc's first bytes
+    const Bytes shortHeader(list.begin(), list.begin() + 10);
+    const std::vector<std::pair<Bytes, ListState>> cases = {
+        {wrongMagic, LIST_WRONG_MAGIC}, {pastTheEntry, LIST_RECORDS_PAST_ENTRY}, {shortHeader, LIST_RECORDS_PAST_ENTRY}};
+    for (const auto& c : cases) {
+        const PackageVerdict verdict = Judge(Patch({{"a.arc", DATA_A}, {"KVX.hvl", c.first}, {"..\\b.arc", DATA_B}}));
+        EXPECT_EQ(verdict.result, UPDATE_E_CORRUPT) << c.second;
+        EXPECT_EQ(verdict.fault, FAULT_LIST_DAMAGED) << c.second;
+        EXPECT_EQ(verdict.faultEntry, 1) << c.second;
+        EXPECT_EQ(verdict.listState, c.second);
+        EXPECT_TRUE(verdict.records.empty());
+    }
+    Bytes cut = Patch({{"a.arc", DATA_A}, {"KVX.hvl", list}});
+    cut.resize(cut.size() - 1);
+    EXPECT_EQ(Judge(cut).listState, LIST_RECORDS_PAST_END);
+    EXPECT_EQ(Judge(cut).fault, FAULT_LIST_DAMAGED);
+}
+
+// A name Windows refuses is met when its file is to be made: an I/O failure,
+// after the package's own faults of the entries before.
+TEST(PackageVerdict, ANameNoFileMayHoldIsAnIoFailure) {
+    const PackageVerdict verdict = Judge(Patch(Entries("sub\\A.arc", "b?.arc")));
+    EXPECT_EQ(verdict.result, UPDATE_E_IO);
+    EXPECT_EQ(verdict.fault, FAULT_NAME_UNCREATABLE);
+    EXPECT_EQ(verdict.faultEntry, 2);
+    EXPECT_EQ(verdict.entries[2].nameFault, NAME_ACCEPTED);
+    ExpectEntryFault(Patch(Entries("..\\A.arc", "b?.arc")), 1, FAULT_INSTALL_NAME, NAME_LEAVES_FOLDER);
+    ExpectEntryFault(Patch(Entries("sub\\A.arc", "b?.arc.")), 2, FAULT_INSTALL_NAME, NAME_ALTERED);
 }
 
 TEST(PackageVerdict, EmptyEntryBeyondTheEndIsTaken) {

@@ -14,7 +14,8 @@
 //                             its sources (the installed list or an entry) or
 //                             that source pruned only of records naming missing
 //                             files; "uninst.lst" is one of its sources, its text
-//                             kept as a prefix, then lines appended, then one NUL
+//                             kept, then each installed name that is no whole
+//                             line of it yet appended as a line, then one NUL
 //   UPDATE_E_UNINSTALL_LIST   as UPDATE_OK, but "uninst.lst" is one of its sources
 //                             byte for byte
 //   UPDATE_E_IO               a failed rename of the commit replaces the names
@@ -88,26 +89,32 @@ inline bool IsPrunedFrom(const Bytes& actual, const Bytes& source, const std::st
     return next == kept;
 }
 
-// `actual` is `source` with its text kept and "name\n" lines appended (after a "\n" that
-// ends an open last line), ending in one NUL.
-inline bool IsExtendedFrom(const Bytes& actual, const Bytes& source) {
-    const size_t text = !source.empty() && source.back() == 0 ? source.size() - 1 : source.size();
-    if (actual.size() < text + 1 || !std::equal(source.begin(), source.begin() + text, actual.begin())) return false;
-    if (actual.back() != 0) return false;
-    size_t lineStart = text;
-    // A last line left open is ended before the first name.
-    if (text > 0 && source[text - 1] != '\n' && actual.size() > text + 1) {
-        if (actual[text] != '\n') return false;
-        lineStart = text + 1;
+// Whether `name` stands as a whole line of `text`: lines end at "\n", a "\r"
+// before it not counted; the last line runs to the end.
+inline bool HoldsLine(const std::string& text, const std::string& name) {
+    for (size_t start = 0;;) {
+        const size_t lineFeed = text.find('\n', start);
+        std::string line = text.substr(start, lineFeed == std::string::npos ? std::string::npos : lineFeed - start);
+        if (lineFeed != std::string::npos && !line.empty() && line.back() == '\r') line.pop_back();
+        if (line == name) return true;
+        if (lineFeed == std::string::npos) return false;
+        start = lineFeed + 1;
     }
-    for (size_t i = lineStart; i + 1 < actual.size(); ++i) {
-        if (actual[i] == 0) return false;
-        if (actual[i] == '\n') {
-            if (i == lineStart) return false;  // an empty name is never appended
-            lineStart = i + 1;
-        }
+}
+
+// `actual` is `source` extended for the names offered: its text kept, then,
+// in order, each non-empty name that is no whole line yet (the ones appended
+// before it included) as "name\n", a last line left open ended first; then one NUL.
+inline bool IsExtendedFor(const Bytes& actual, const Bytes& source, const std::vector<std::string>& names) {
+    const size_t length = !source.empty() && source.back() == 0 ? source.size() - 1 : source.size();
+    std::string text(source.begin(), source.begin() + length);
+    for (const std::string& name : names) {
+        if (name.empty() || HoldsLine(text, name)) continue;
+        if (!text.empty() && text.back() != '\n') text += '\n';
+        text += name + '\n';
     }
-    return lineStart == actual.size() - 1;
+    text += '\0';
+    return actual == BytesOf(text);
 }
 
 inline bool IsOneOf(const Bytes& bytes, const std::vector<Bytes>& candidates) {
@@ -134,7 +141,7 @@ inline std::vector<NamedEntry> NamedPackageEntries(const std::string& patchPath)
     PackageIndex index;
     HashValueList list;
     if (LoadPackageIndexFromFile(patchPath.c_str(), image, index) != UPDATE_OK ||
-        !LoadHashValueList(index, image, list)) {
+        LoadHashValueList(index, image, list) != UPDATE_OK) {
         return named;
     }
     const Bytes patch = ReadWholeFile(patchPath);
@@ -161,16 +168,14 @@ inline bool IsListKey(const std::string& key) {
 
 constexpr DWORD KEPT_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-// What the list at `key` may hold after a committed run, given its sources
-// (the file before, the entry installed under its name).
-inline bool ListFits(const std::string& key, UpdateResult result, const Bytes& bytes, const std::vector<Bytes>& sources,
-                     const std::string& install) {
-    if (IsOneOf(bytes, sources)) return true;
-    for (const Bytes& source : sources) {
-        if (key == SnapshotKey(LIST_NAME) && IsPrunedFrom(bytes, source, install)) return true;
-        if (key == SnapshotKey(UNINSTALL_NAME) && result == UPDATE_OK && IsExtendedFrom(bytes, source)) return true;
+// What the list at `key` may hold after a committed run, given its source (the
+// file before, or the entry installed under its name) and the names installed.
+inline bool ListFits(const std::string& key, UpdateResult result, const Bytes& bytes, const Bytes& source,
+                     const std::string& install, const std::vector<std::string>& names) {
+    if (key == SnapshotKey(UNINSTALL_NAME)) {
+        return result == UPDATE_OK ? IsExtendedFor(bytes, source, names) : bytes == source;
     }
-    return false;
+    return bytes == source || IsPrunedFrom(bytes, source, install);
 }
 
 // The files of a committed run: every entry whole at its install name, the lists
@@ -181,14 +186,15 @@ inline std::string CheckCommitted(UpdateResult result, const FolderSnapshot& old
                                   const std::vector<NamedEntry>& named, const std::string& install) {
     std::string problems;
     std::map<std::string, const NamedEntry*> installed;
-    for (const NamedEntry& entry : named) installed[InstallKey(entry.name)] = &entry;
+    std::vector<std::string> names;
+    for (const NamedEntry& entry : named) installed[InstallKey(entry.name)] = &entry, names.push_back(entry.name);
     for (const auto& item : installed) {
         auto found = now.find(item.first);
         auto was = old.find(item.first);
         if (found == now.end()) {
             problems += " lost " + item.second->name + ";";
         } else if (IsListKey(item.first)) {
-            if (!ListFits(item.first, result, found->second.bytes, {item.second->data}, install)) {
+            if (!ListFits(item.first, result, found->second.bytes, item.second->data, install, names)) {
                 problems += " list " + item.second->name + " is not the installed one;";
             }
         } else if (found->second.bytes != item.second->data) {
@@ -204,12 +210,13 @@ inline std::string CheckCommitted(UpdateResult result, const FolderSnapshot& old
         auto found = now.find(item.first);
         if (found == now.end()) {
             problems += " removed " + item.first + ";";
-        } else if (found->second == item.second) {
-            continue;
-        } else if (!IsListKey(item.first) || (item.second.attributes & KEPT_ATTRIBUTES)) {
+        } else if (IsListKey(item.first) && !(item.second.attributes & KEPT_ATTRIBUTES)) {
+            // Checked also when unchanged: a name missing from "uninst.lst" leaves nothing changed.
+            if (!ListFits(item.first, result, found->second.bytes, item.second.bytes, install, names)) {
+                problems += " list " + item.first + " is not as the run must leave it;";
+            }
+        } else if (found->second != item.second) {
             problems += " changed " + item.first + ";";
-        } else if (!ListFits(item.first, result, found->second.bytes, {item.second.bytes}, install)) {
-            problems += " list " + item.first + " lost bytes;";
         }
     }
     for (const auto& item : now) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -31,7 +32,6 @@ using namespace testing_support;
 namespace {
 
 constexpr uint32_t DEFAULT_SEED = 0x70E71E;
-constexpr int CASES = 42;  // three of each twist
 
 // What a case sets up to go wrong; every kind comes round in turn.
 enum Twist {
@@ -49,8 +49,12 @@ enum Twist {
     TWIST_FOLDER_LINK,         // "bgm", where an entry goes, is a link to a folder elsewhere
     TWIST_LIST_HARD_LINK,      // "uninst.lst" has a second name outside the game
     TWIST_LIST_SCRATCH,        // a folder stands at "uninst.lst.tmp"
+    TWIST_NESTED_NAME,         // a new "op.ogg" where "uninst.lst" lists "bgm\op.ogg"
+    TWIST_DAMAGED_LIST,        // the package's list counts more records than its entry holds
+    TWIST_UNUSABLE_NAME,       // an entry is installed as "new?.arc", a name Windows refuses
     TWIST_COUNT
 };
+constexpr int CASES = 3 * TWIST_COUNT;
 
 struct Case {
     std::vector<TestEntry> entries;  // as packed, the list first unless TWIST_NO_LIST
@@ -101,6 +105,14 @@ Case MakePatch(Twist twist, const Bytes& updater, std::mt19937& random, std::vec
     std::vector<std::string> paths = {"data1.arc", "new.arc", "data2.arc", "bgm\\ed.ogg"};
     if (twist == TWIST_MISSING_FOLDER) paths[3] = "movie\\op.mpg";
     if (twist == TWIST_NAME_REFUSED) paths[1] = "notes.tmp";
+    if (twist == TWIST_NESTED_NAME) {
+        paths[1] = "op.ogg";
+        // Its record must not be the first one ending in "op.ogg".
+        records.erase(std::remove_if(records.begin(), records.end(),
+                                     [](const TestRecord& r) { return r.path == "bgm\\op.ogg"; }),
+                      records.end());
+    }
+    if (twist == TWIST_UNUSABLE_NAME) paths[1] = "new?.arc";
     const bool allFour = twist == TWIST_TARGET_IS_FOLDER || twist == TWIST_TEMPORARY_BLOCKED || twist == TWIST_FOLDER_LINK;
     const size_t files = allFour ? 4 : 2 + random() % 3;
     Case made;
@@ -119,6 +131,11 @@ Case MakePatch(Twist twist, const Bytes& updater, std::mt19937& random, std::vec
     if (twist != TWIST_NO_LIST) made.entries.insert(made.entries.begin(), {"KVX.hvl", HashValueListBytes(records)});
     made.patch = PatchBytes(PackageBytes(made.entries, true, twist == TWIST_TOO_MANY ? 33 : UINT32_MAX), updater);
     if (twist == TWIST_TRUNCATED) made.patch.resize(made.patch.size() - 1 - random() % 3);
+    if (twist == TWIST_DAMAGED_LIST) {
+        // One record more than its entry holds: the next entry's bytes would be the last.
+        const size_t count = PACKAGE_OFFSET + sizeof(PackageHeader) + made.entries.size() * sizeof(LongIndexEntry) + 12;
+        made.patch[count] = static_cast<uint8_t>(made.patch[count] + 1);
+    }
     return made;
 }
 
@@ -161,6 +178,26 @@ DWORD RunUpdater(const std::string& patch) {
     return run.finished ? run.exitCode : 0xFFFFFFFF;
 }
 
+// What the player must get for the twists that once went wrong in both the
+// updater and its preview alike.
+void ExpectTwistPredicted(Twist twist, const Preview& preview, const std::string& what) {
+    const std::vector<std::string>& appended = preview.appendedLines;
+    switch (twist) {
+        case TWIST_NESTED_NAME:
+            EXPECT_EQ(preview.result, UPDATE_OK) << what;
+            EXPECT_EQ(std::count(appended.begin(), appended.end(), "op.ogg"), 1) << what << ": a line of its own";
+            break;
+        case TWIST_DAMAGED_LIST:
+            EXPECT_EQ(preview.result, UPDATE_E_CORRUPT) << what << ": verification is never switched off";
+            break;
+        case TWIST_UNUSABLE_NAME:
+            EXPECT_EQ(preview.result, UPDATE_E_IO) << what;
+            EXPECT_EQ(preview.failedEntry, 2) << what;
+            break;
+        default: break;
+    }
+}
+
 TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
     const uint32_t seed = Seed();
     std::mt19937 random(seed);
@@ -192,6 +229,7 @@ TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
         const std::map<std::string, Bytes> after = Contents(TakeFolderSnapshot(game)),
                                            predicted = Predicted(before, made, preview);
         EXPECT_TRUE(after == predicted) << what << ", differing:" << Differences(after, predicted);
+        ExpectTwistPredicted(twist, preview, what);
     }
     UnregisterGame();
     const std::set<UpdateResult> every = {UPDATE_OK, UPDATE_E_CORRUPT, UPDATE_E_TOO_MANY_ENTRIES, UPDATE_E_IO,

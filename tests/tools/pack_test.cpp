@@ -492,9 +492,38 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
     Bytes flipped = good;
     flipped[good.size() - 20] ^= 1;
     EXPECT_EQ(problemsOf(flipped), 1u) << "a checksum differs";
-    Bytes badList = good;
-    badList[PACKAGE_OFFSET + 16 + 3 * 128] = 'X';
-    EXPECT_EQ(problemsOf(badList), 0u) << "a damaged list only means unverified entries";
+    // Once found, the list must load whole from its entry, or the updater ends
+    // the run as damaged before its first entry; the preview says so too.
+    const size_t list = PACKAGE_OFFSET + 16 + 3 * 128;
+    Bytes wrongMagic = good, pastTheEntry = good;
+    wrongMagic[list] = 'X';
+    PutU32(pastTheEntry, list + 12, 3);  // a.arc's first bytes would be the third record
+    const std::vector<std::pair<Bytes, std::string>> damagedLists = {
+        {wrongMagic, "its magic is not \"KHV_____\""}, {pastTheEntry, "its records run past its entry's size"}};
+    for (const auto& c : damagedLists) {
+        const Inspection in = bench.InspectAltered(c.first);
+        ASSERT_EQ(in.problems.size(), 1u) << c.second;
+        EXPECT_EQ(in.problems[0], "the list in entry 0 KVX.hvl cannot be loaded (" + c.second + "): a damaged package");
+        EXPECT_EQ(in.verdict.result, UPDATE_E_CORRUPT);
+        Preview preview;
+        std::string error;
+        ASSERT_TRUE(PreviewPatch(bench.Altered(), bench.folder / ".", preview, error)) << error;
+        EXPECT_EQ(preview.result, UPDATE_E_CORRUPT) << c.second;
+        EXPECT_TRUE(preview.entries.empty()) << "no entry is reached";
+    }
+    // A name Windows refuses ("b?arc", then without a record) is met when its file is to be made.
+    Bytes unusable = good;
+    unusable[PACKAGE_OFFSET + 16 + 2 * 128 + 1] = '?';
+    const Inspection in = bench.InspectAltered(unusable);
+    ASSERT_EQ(in.problems.size(), 1u);
+    EXPECT_EQ(in.problems[0], "entry 2 b?arc: install name \"b?arc\" holds a character Windows refuses in file "
+                              "names: the updater cannot create its file");
+    EXPECT_EQ(in.verdict.result, UPDATE_E_IO);
+    Preview preview;
+    std::string error;
+    ASSERT_TRUE(PreviewPatch(bench.Altered(), bench.folder / ".", preview, error)) << error;
+    EXPECT_EQ(preview.result, UPDATE_E_IO);
+    EXPECT_EQ(preview.failedEntry, 2);
 }
 
 
@@ -519,8 +548,8 @@ TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
     // Read as 32-byte entries the index is garbage, so the patch is refused as well.
     EXPECT_NE(warningsOf(changed).find("differs from \"VORMEL ARC20\" in 1 byte"), std::string::npos);
     changed = good;
-    changed[list] = 'X';
-    EXPECT_EQ(warningsOf(changed).find("no list is loaded (its magic"), 0u);
+    changed[PACKAGE_OFFSET + 16] = 'X';  // the list's entry is "XVX.hvl": no list
+    EXPECT_EQ(warningsOf(changed).find("no list is loaded (no entry named"), 0u);
     changed = good;
     changed[PACKAGE_OFFSET - 1] = 1;
     EXPECT_EQ(warningsOf(changed).find("the program image is not followed by zero bytes"), 0u);
@@ -530,9 +559,10 @@ TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
     changed = good;
     PutU32(changed, list + 12, testing_support::ReadU32(good, list + 12) + 1);  // reads on into a.arc
     PutU32(changed, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4, testing_support::ReadU32(good, PACKAGE_OFFSET + 16 + LONG_NAME_SIZE + 4) - 64);
-    const std::string shrunk = warningsOf(changed);
-    EXPECT_EQ(shrunk, "the list's 3 records run past its entry's 80 bytes\n64 bytes of data belong to no entry\n");
+    EXPECT_EQ(warningsOf(changed), "rejected\n64 bytes of data belong to no entry\n");
 
+    changed = good;
+    changed.push_back(0);
     WriteFile(altered, changed);
     const CliRun strict = Cli("inspect --strict " + Quote(altered));
     EXPECT_EQ(strict.status, 1);
@@ -540,6 +570,16 @@ TEST(PackInspect, WarnsAboutWhatTheUpdaterTakesButAPublisherWouldNotWant) {
     EXPECT_EQ(Cli("inspect " + Quote(altered)).status, 0);
     EXPECT_EQ(Cli("inspect --strict " + Quote(bench.options.out)).status, 0);
     EXPECT_NE(Cli("inspect --json " + Quote(altered)).output.find("\"warnings\": [\n    \""), std::string::npos);
+}
+
+// The updater loads the list from whatever entry is named "KVX.hvl": under
+// another list name no file may take that name.
+TEST(PackBuild, NoFileTakesTheNameTheListIsLoadedFrom) {
+    Workbench bench;
+    bench.options.listName = "files.lst";
+    bench.Add("a.arc", 10);
+    bench.Add("x.bin", 10, "sub/kvx.HVL");
+    ExpectRefused(bench, "the entry the updater loads the package's list from");
 }
 
 TEST(PackText, FoldAndConversion) {

@@ -77,7 +77,7 @@ void BuildAndReadBack(bool shortIndex) {
     ASSERT_EQ(index.count, files.size() + 1);
     EXPECT_STREQ(EntryName(index, 0), "KVX.hvl");
     HashValueList list;
-    ASSERT_TRUE(LoadHashValueList(index, image, list));
+    ASSERT_EQ(LoadHashValueList(index, image, list), UPDATE_OK);
     ASSERT_EQ(list.count, files.size());
 
     const RecordMatch own = LookUpRecord(list, EntryName(index, 0));

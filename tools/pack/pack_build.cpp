@@ -93,9 +93,12 @@ Refusal PlanListEntry(const BuildOptions& options, Plan& plan, std::vector<std::
 // against each other the way the updater will compare them.
 Refusal PlanFileEntries(const BuildOptions& options, Plan& plan) {
     std::map<std::u32string, std::string> seen;  // key -> who uses it
-    std::u32string listKey;
+    std::u32string listKey, loadedKey;
     ComponentKey(plan.entries[0].name, listKey);
     seen[listKey] = "the list " + Quoted(options.listName);
+    // The updater loads the list from the entry of this name, whatever it holds.
+    ComponentKey(HASH_VALUE_LIST_NAME, loadedKey);
+    seen.emplace(loadedKey, "\"KVX.hvl\", the entry the updater loads the package's list from");
 
     for (const PackInput& input : options.inputs) {
         const bool given = input.pathGiven;

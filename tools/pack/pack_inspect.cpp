@@ -45,33 +45,14 @@ std::string FaultText(const PackageVerdict& verdict, const EntryVerdict& entry) 
         case FAULT_INSTALL_NAME:
             return "install name \"" + DisplayName(entry.installName) + "\" " + InstallNameFaultText(entry.nameFault) +
                    (entry.sameNameAs >= 0 ? " (entry " + std::to_string(entry.sameNameAs) + ")" : "");
+        case FAULT_NAME_UNCREATABLE:
+            return "install name \"" + DisplayName(entry.installName) +
+                   "\" holds a character Windows refuses in file names: the updater cannot create its file";
         case FAULT_DATA_SHORT: return "its data run past the end of the file";
         case FAULT_CHECKSUM:
             return "checksum " + ChecksumHex(entry.checksum) + " differs from " +
                    ChecksumHex(verdict.records[entry.record].checksum);
         default: return "";
-    }
-}
-
-std::string IndexFaultText(const PackageVerdict& verdict) {
-    switch (verdict.fault) {
-        case FAULT_FILE_TOO_SHORT: return "the file ends before the package header at 0x40000 is complete";
-        case FAULT_TOO_MANY_ENTRIES:
-            return std::to_string(verdict.header.count) + " entries, more than " + std::to_string(PACKAGE_MAX_ENTRIES);
-        case FAULT_INDEX_SHORT: return "the index is cut short by the end of the file";
-        case FAULT_NAME_UNTERMINATED:
-            return "entry " + std::to_string(verdict.faultEntry) + " has a name without terminator";
-        default: return "";
-    }
-}
-
-void CollectProblems(Inspection& inspection) {
-    const PackageVerdict& verdict = inspection.verdict;
-    const std::string index = IndexFaultText(verdict);
-    if (!index.empty()) inspection.problems.push_back(index);
-    for (size_t j = 0; j < verdict.entries.size(); ++j) {
-        const EntryVerdict& entry = verdict.entries[j];
-        if (entry.fault != FAULT_NONE) inspection.problems.push_back(EntryLabel(entry, j) + ": " + FaultText(verdict, entry));
     }
 }
 
@@ -81,10 +62,37 @@ const char* ListAbsence(ListState state) {
         case LIST_OUT_OF_REACH: return "its data start beyond where the updater can seek";
         case LIST_HEADER_UNREADABLE: return "its header cannot be read";
         case LIST_WRONG_MAGIC: return "its magic is not \"KHV_____\"";
+        case LIST_RECORDS_PAST_ENTRY: return "its records run past its entry's size";
         case LIST_RECORDS_PAST_END: return "its records run past the end of the file";
         case LIST_LOADED: break;
     }
     return "";
+}
+
+// The faults that end the run before its first entry.
+std::string RunStartFaultText(const PackageVerdict& verdict) {
+    switch (verdict.fault) {
+        case FAULT_FILE_TOO_SHORT: return "the file ends before the package header at 0x40000 is complete";
+        case FAULT_TOO_MANY_ENTRIES:
+            return std::to_string(verdict.header.count) + " entries, more than " + std::to_string(PACKAGE_MAX_ENTRIES);
+        case FAULT_INDEX_SHORT: return "the index is cut short by the end of the file";
+        case FAULT_NAME_UNTERMINATED:
+            return "entry " + std::to_string(verdict.faultEntry) + " has a name without terminator";
+        case FAULT_LIST_DAMAGED:
+            return "the list in " + EntryLabel(verdict.entries[verdict.listEntry], verdict.listEntry) +
+                   " cannot be loaded (" + ListAbsence(verdict.listState) + "): a damaged package";
+        default: return "";
+    }
+}
+
+void CollectProblems(Inspection& inspection) {
+    const PackageVerdict& verdict = inspection.verdict;
+    const std::string start = RunStartFaultText(verdict);
+    if (!start.empty()) inspection.problems.push_back(start);
+    for (size_t j = 0; j < verdict.entries.size(); ++j) {
+        const EntryVerdict& entry = verdict.entries[j];
+        if (entry.fault != FAULT_NONE) inspection.problems.push_back(EntryLabel(entry, j) + ": " + FaultText(verdict, entry));
+    }
 }
 
 int MagicDifferences(const PackageHeader& header) {
@@ -158,16 +166,9 @@ void CollectWarnings(const PackageReader& reader, Inspection& inspection) {
     for (size_t j = 0; j < verdict.entries.size(); ++j) {
         if (verdict.entries[j].storedName.empty()) warnings.push_back("entry " + std::to_string(j) + " has an empty name");
     }
-    if (verdict.listState != LIST_LOADED) {
+    if (verdict.listState == LIST_NO_ENTRY) {
         warnings.push_back(std::string("no list is loaded (") + ListAbsence(verdict.listState) +
                            "): the updater installs every entry unverified");
-    } else {
-        const EntryVerdict& list = verdict.entries[verdict.listEntry];
-        const uint64_t listBytes = sizeof(HashValueHeader) + uint64_t{verdict.listHeader.count} * sizeof(HashValueRecord);
-        if (listBytes > list.size) {
-            warnings.push_back("the list's " + std::to_string(verdict.listHeader.count) +
-                               " records run past its entry's " + std::to_string(list.size) + " bytes");
-        }
     }
     uint64_t uncovered = 0;
     const uint64_t dataEnd = DataEnd(verdict, uncovered);

@@ -11,8 +11,9 @@
 
 struct Inspection {
     PackageVerdict verdict;
-    // Why the updater ends the run as damaged (or with too many entries)
-    // before installing anything; empty: it takes the patch.
+    // Why the updater ends the run before installing anything, whatever the
+    // game folder holds (damaged, too many entries, a name no file may have);
+    // empty: it takes the patch.
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
 

@@ -41,8 +41,10 @@ bool StoredInstallPath(const std::string& utf8, std::string& sjis, std::string& 
         sjis += i == 0 ? stored : "\\" + stored;
     }
     const InstallNameFault fault = CheckInstallName(sjis.c_str(), IsCp932LeadByte);
-    if (fault != NAME_ACCEPTED) {
-        why = InstallNameFaultText(fault);
+    // The updater would take such a name, then fail to create its file.
+    const bool unusable = HoldsUnusableCharacter(sjis.c_str(), IsCp932LeadByte);
+    if (fault != NAME_ACCEPTED || unusable) {
+        why = fault != NAME_ACCEPTED ? InstallNameFaultText(fault) : "holds a character no file name may hold";
         sjis.clear();
         return false;
     }

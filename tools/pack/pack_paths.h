@@ -4,8 +4,9 @@
 
 // Checks an install path given in UTF-8 ("/" or "\" between folders) and gives
 // its stored form. False, with the reason in `why`, for an empty path, text
-// without a Shift-JIS form, or a path the updater refuses (CheckInstallName:
-// leaving the folder, a device, ".tmp", a name Windows cannot hold).
+// without a Shift-JIS form, a path the updater refuses (CheckInstallName:
+// leaving the folder, a device, ".tmp", a name Windows alters) or one whose
+// file it cannot create (HoldsUnusableCharacter).
 bool StoredInstallPath(const std::string& utf8, std::string& sjis, std::string& why);
 
 // The last component of a Shift-JIS path, split the way the updater splits it:

@@ -103,12 +103,12 @@ void Fail(Run& run, UpdateResult result, int entry, const std::string& why) {
                                      : why;
 }
 
-// The header and index, as the run loads them before anything else.
-bool IndexAccepted(Run& run) {
+// The header, the index and the package's list, as the run loads them before anything else.
+bool IndexAndListAccepted(Run& run) {
     const PackageVerdict& verdict = run.inspection.verdict;
     const PackageFault fault = verdict.fault;
     if (fault != FAULT_FILE_TOO_SHORT && fault != FAULT_TOO_MANY_ENTRIES && fault != FAULT_INDEX_SHORT &&
-        fault != FAULT_NAME_UNTERMINATED) {
+        fault != FAULT_NAME_UNTERMINATED && fault != FAULT_LIST_DAMAGED) {
         return true;
     }
     const std::vector<std::string>& problems = run.inspection.problems;
@@ -164,6 +164,11 @@ bool Extract(Run& run) {
         const std::string nameProblem = FaultBeforeCopy(entry);
         if (!nameProblem.empty()) {
             Fail(run, UPDATE_E_CORRUPT, at, nameProblem);
+            return false;
+        }
+        if (entry.fault == FAULT_NAME_UNCREATABLE) {
+            Fail(run, UPDATE_E_IO, at, "its install name holds a character Windows refuses in file names, so its "
+                                       "temporary file cannot be created");
             return false;
         }
         const std::string folderProblem = TemporaryFileProblem(run, shown.installName);
@@ -301,7 +306,7 @@ void ExtendUninstallList(Run& run) {
 }
 
 void Simulate(Run& run) {
-    if (!IndexAccepted(run)) return;
+    if (!IndexAndListAccepted(run)) return;
     for (const EntryVerdict& entry : run.inspection.verdict.entries) {
         PreviewEntry shown;
         shown.storedName = entry.storedName;
