@@ -9,8 +9,8 @@
 
 namespace {
 
-// Allocated once for the process: fresh buffers for every file cost page
-// faults that measured as much as a tenth of a checksum's time.
+// Allocated once for the process: fresh buffers for every file would cost
+// page faults on every file.
 ChunkBuffer chunkBuffers[2];
 
 struct Slot {
