@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "install/installed_list.h"
+#include "install/uninstall_list.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/package_format.h"
@@ -267,7 +269,7 @@ inline std::string CheckRunOutcome(UpdateResult result, const FolderSnapshot& be
 // "": nothing outside the install folder changed; every name of the package and
 // each list holds its old file, its entry or what one whole run leaves there
 // (`completed`), never a part; every other file is as it was; the only new
-// names are the temporary files of install names and of the two lists.
+// names are the temporary files of install names and the lists' scratch files.
 inline std::string CheckInterruptedRun(const FolderSnapshot& before, const FolderSnapshot& after,
                                        const FolderSnapshot& completed, const std::vector<NamedEntry>& named) {
     std::string problems;
@@ -298,8 +300,11 @@ inline std::string CheckInterruptedRun(const FolderSnapshot& before, const Folde
     }
     for (const auto& item : now) {
         if (old.count(item.first) || replaced.count(item.first)) continue;
-        const bool temporary = EndsWith(item.first, ".tmp") &&
-                               replaced.count(item.first.substr(0, item.first.size() - 4)) && !IsFolder(item.second);
+        const bool scratch = item.first == SnapshotKey(INSTALLED_LIST_SCRATCH_NAME) ||
+                             item.first == SnapshotKey(UNINSTALL_LIST_SCRATCH_NAME);
+        const bool temporary =
+            EndsWith(item.first, ".tmp") && !IsFolder(item.second) &&
+            (scratch || replaced.count(item.first.substr(0, item.first.size() - 4)));
         if (!temporary) problems += " appeared " + item.first + ";";
     }
     return problems;

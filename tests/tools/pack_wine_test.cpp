@@ -200,31 +200,43 @@ TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
 }
 
 // The Windows build of the tool: its exit code, and what it wrote on standard
-// output and error (through a file, as a script's redirection does).
+// output and error (each through a file, as a script's redirection does).
 struct ToolRun {
     DWORD status = ~DWORD{0};
-    std::string output;
+    std::string out, err;
 };
 
-ToolRun RunTool(const TempFolder& folder, const std::string& arguments) {
-    const std::string outputPath = folder / "output.txt";
+HANDLE InheritableFile(const std::string& path) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    const HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+std::string TextOf(const std::string& path) {
+    std::string text;
+    for (uint8_t b : ReadWholeFile(path)) {
+        if (b != '\r') text += static_cast<char>(b);
+    }
+    return text;
+}
+
+ToolRun RunTool(const TempFolder& folder, const std::string& arguments) {
+    const HANDLE output = InheritableFile(folder / "output.txt");
+    const HANDLE errors = InheritableFile(folder / "errors.txt");
     ToolRun run;
     PROCESS_INFORMATION process;
-    if (output != INVALID_HANDLE_VALUE &&
-        StartProgram(BinFolder() + "\\sundrift-pack.exe", "sundrift-pack " + arguments, process, output)) {
+    if (output != INVALID_HANDLE_VALUE && errors != INVALID_HANDLE_VALUE &&
+        StartProgram(BinFolder() + "\\sundrift-pack.exe", "sundrift-pack " + arguments, process, output, errors)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &run.status);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
-    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-    const Bytes bytes = ReadWholeFile(outputPath);
-    for (uint8_t b : bytes) {
-        if (b != '\r') run.output += static_cast<char>(b);
+    for (const HANDLE handle : {output, errors}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
+    run.out = TextOf(folder / "output.txt");
+    run.err = TextOf(folder / "errors.txt");
     return run;
 }
 
@@ -238,20 +250,21 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     options.inputs.push_back({folder / "a.bin", u8"ソフト\\ソフト.txt", true});
     ASSERT_TRUE(BuildPatch(options).ok);
 
-    EXPECT_EQ(RunTool(folder, "--version").output, std::string("sundrift-pack ") + SUNDRIFT_PACK_VERSION + "\n");
+    EXPECT_EQ(RunTool(folder, "--version").out, std::string("sundrift-pack ") + SUNDRIFT_PACK_VERSION + "\n");
     const ToolRun inspected = RunTool(folder, "inspect --json -- \"" + options.out + "\"");
-    EXPECT_EQ(inspected.status, 0u) << inspected.output;
+    EXPECT_EQ(inspected.status, 0u) << inspected.out << inspected.err;
     nlohmann::ordered_json report;
-    ASSERT_NO_THROW(report = nlohmann::ordered_json::parse(inspected.output)) << inspected.output;
+    ASSERT_NO_THROW(report = nlohmann::ordered_json::parse(inspected.out)) << inspected.out;
     EXPECT_EQ(report.begin().key(), "fileSize");
     EXPECT_EQ(report["accepted"], true);
+    EXPECT_EQ(inspected.err, "sundrift-pack: inspect: warning: " + report["warnings"][0].get<std::string>() + "\n");
     ASSERT_EQ(report["entries"].size(), 2u);
     EXPECT_EQ(report["entries"][1]["installName"], u8"ソフト\\ソフト.txt") << "Shift-JIS shown as UTF-8";
     const ToolRun twice = RunTool(folder, "sign patch.exe --cert=a.pem --cert b.pem --key k.pem");
     EXPECT_EQ(twice.status, 2u);
-    EXPECT_EQ(twice.output.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
+    EXPECT_EQ(twice.err.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
               0u)
-        << twice.output;
+        << twice.err;
 }
 
 // Windows marks compressed, cloud and deduplicated files as reparse points
