@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -505,6 +506,15 @@ TEST(PackInspect, RejectsWhatTheUpdaterRejects) {
         ASSERT_EQ(in.problems.size(), 1u) << c.second;
         EXPECT_EQ(in.problems[0], "the list in entry 0 KVX.hvl cannot be loaded (" + c.second + "): a damaged package");
         EXPECT_EQ(in.verdict.result, UPDATE_E_CORRUPT);
+        char* text = nullptr;
+        size_t length = 0;
+        FILE* out = open_memstream(&text, &length);
+        ASSERT_NE(out, nullptr);
+        PrintInspection(in, false, out);
+        std::fclose(out);
+        EXPECT_NE(std::string(text, length).find("list       entry 0, damaged: " + c.second + "\n"), std::string::npos)
+            << text;
+        std::free(text);
         Preview preview;
         std::string error;
         ASSERT_TRUE(PreviewPatch(bench.Altered(), bench.folder / ".", preview, error)) << error;

@@ -275,8 +275,10 @@ void PrintText(const Inspection& inspection, FILE* out) {
     if (in.listState == LIST_LOADED) {
         std::fprintf(out, "list       entry %d, reserved %u, %zu records\n", in.listEntry, in.listHeader.reserved,
                      in.records.size());
-    } else if (!in.entries.empty() || in.fault == FAULT_NONE) {
-        std::fprintf(out, "list       absent: %s\n", ListAbsence(in.listState));
+    } else if (in.listState == LIST_NO_ENTRY) {
+        if (!in.entries.empty() || in.fault == FAULT_NONE) std::fprintf(out, "list       absent: %s\n", ListAbsence(in.listState));
+    } else {
+        std::fprintf(out, "list       entry %d, damaged: %s\n", in.listEntry, ListAbsence(in.listState));
     }
     for (size_t i = 0; i < in.records.size(); ++i) {
         std::fprintf(out, "record %2zu  %s %s%s\n", i, PadToColumns(DisplayName(RecordPath(in.records[i])), 40).c_str(),
