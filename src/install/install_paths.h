@@ -2,8 +2,9 @@
 // Paths inside the install folder, built into MAX_PATH buffers.
 #include <windows.h>
 
-// What a temporary name ends in; no install name does.
-constexpr char TEMPORARY_SUFFIX[] = ".tmp";
+#include "package/install_names.h"
+
+static_assert(MAX_PATH == UPDATER_PATH_SIZE, "install paths are built into MAX_PATH buffers");
 
 // "<folder>\<name>" and "<folder>\<name>.tmp"; false (and an empty buffer) when
 // the result would not fit.

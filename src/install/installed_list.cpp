@@ -6,28 +6,25 @@
 #include "install/install_paths.h"
 #include "install/list_file.h"
 #include "install/record_probe.h"
-#include "package/hash_value_list.h"
+#include "package/hash_value_bytes.h"
 #include "package/install_names.h"
 #include "package/lower_case.h"
 #include "package/package_format.h"
 
-static_assert(sizeof INSTALLED_LIST_SCRATCH_NAME <= sizeof INSTALLED_LIST_NAME,
-              "a scratch path longer than the list's would not fit where the list's does");
-
 namespace {
 
-// Reads the header and every record it announces. False, before allocating,
-// when the file cannot hold that many records.
+// Reads the header and every record it announces, the magic untested. False,
+// before allocating, when the file cannot hold that many records.
 bool ReadInstalledList(const char* path, HashValueHeader& header, std::unique_ptr<HashValueRecord[]>& records) {
     FileHandle file;
     uint32_t size = 0;
     if (!OpenListFile(file, path, size)) return false;
-    if (size < sizeof header || file.Read(&header, sizeof header) != sizeof header) return false;
-    const uint64_t bytes = uint64_t{header.count} * sizeof(HashValueRecord);
-    if (bytes > size - sizeof header) return false;
+    uint8_t head[sizeof header];
+    const uint32_t got = file.Read(head, sizeof head);
+    if (ReadListFileHeader(head, got < sizeof head ? got : size, MAGIC_IGNORED, header) != LIST_LOADED) return false;
     records.reset(new (std::nothrow) HashValueRecord[header.count]);
     if (!records) return false;
-    const uint32_t length = static_cast<uint32_t>(bytes);
+    const uint32_t length = RecordBytes(header.count);
     return file.Read(records.get(), length) == length;
 }
 
@@ -65,6 +62,5 @@ void PruneHashValueList(const char* installFolder) {
     if (!ReadInstalledList(listPath, header, records)) return;
 
     header.count = KeepPresentRecords(installFolder, records.get(), header.count);
-    ReplaceListFile(listPath, scratchPath, &header, sizeof header, records.get(),
-                    header.count * static_cast<uint32_t>(sizeof(HashValueRecord)));
+    ReplaceListFile(listPath, scratchPath, &header, sizeof header, records.get(), RecordBytes(header.count));
 }

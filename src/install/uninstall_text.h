@@ -3,6 +3,12 @@
 // extends it; shared by the update run and the packer's preview of a run.
 #include <cstdint>
 
+constexpr char UNINSTALL_LIST_NAME[] = "uninst.lst";
+// The new list is written here first and then renamed over the list; a name
+// ending in ".tmp", like the run's temporary files, which no install name has,
+// and no longer than the list's own, so its path fits wherever the list's does.
+constexpr char UNINSTALL_LIST_SCRATCH_NAME[] = "uninst.tmp";
+
 // The list, the appended lines and the final NUL must fit into this many bytes.
 constexpr uint32_t UNINSTALL_LIST_BUFFER_SIZE = 0x100000;
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "package/package_format.h"
-
 void CopyBufferRelease::operator()(uint8_t* buffer) const { VirtualFree(buffer, 0, MEM_RELEASE); }
 
 CopyBuffer AllocateCopyBuffer() {

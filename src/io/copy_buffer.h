@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "io/chunk_size.h"
+
 struct CopyBufferRelease {
     void operator()(uint8_t* buffer) const;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "package/hash_value_bytes.h"
 #include "package/lower_case.h"
 #include "package/package_layout.h"
 
@@ -23,18 +24,23 @@ UpdateResult LoadHashValueList(const PackageIndex& index, FileHandle& image, Has
     const uint32_t entry = FindListEntry(index);
     if (entry == index.count) return UPDATE_OK;
 
+    // The header's bytes, then the records straight into their array: the
+    // entry may be far larger than the list it holds.
     const uint32_t position = EntryPosition(index, entry);
+    uint8_t head[sizeof(HashValueHeader)];
+    if (!image.Seek(position)) return UPDATE_E_CORRUPT;
+    const uint32_t got = image.Read(head, sizeof head);
+    const uint64_t fileSize = image.Size();
+    const uint64_t available = got < sizeof head || fileSize < position ? got : fileSize - position;
     HashValueHeader header;
-    if (!image.Seek(position) || image.Read(&header, sizeof header) != sizeof header ||
-        std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0 ||
-        !ListFitsEntry(header.count, EntrySize(index, entry)) || !ListRecordsFit(position, header.count, image.Size())) {
+    if (ReadListHeader(head, available, EntrySize(index, entry), MAGIC_TESTED, header) != LIST_LOADED) {
         return UPDATE_E_CORRUPT;
     }
     if (header.count == 0) return UPDATE_OK;
 
     std::unique_ptr<HashValueRecord[]> records(new (std::nothrow) HashValueRecord[header.count]);
     if (!records) return UPDATE_E_IO;
-    const uint32_t bytes = header.count * static_cast<uint32_t>(sizeof(HashValueRecord));
+    const uint32_t bytes = RecordBytes(header.count);
     if (image.Read(records.get(), bytes) != bytes) return UPDATE_E_CORRUPT;
     list.count = header.count;
     list.records = std::move(records);

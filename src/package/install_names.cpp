@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr char TEMPORARY_SUFFIX[] = ".tmp";
 constexpr char UNUSABLE_CHARACTERS[] = "<>\"|?*";
 constexpr const char* DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL"};
 constexpr const char* NUMBERED_DEVICE_NAMES[] = {"COM", "LPT"};
@@ -69,7 +68,7 @@ bool IsUnusable(char c) {
 
 // Copies `name` lower-cased with "/" as "\". A trail byte is never 0x2F, so
 // the replacement cannot split a character.
-void ComparableName(const char* name, char (&out)[NAME_WORK_SIZE], const NameRules& rules) {
+void ComparableName(const char* name, char (&out)[UPDATER_PATH_SIZE], const NameRules& rules) {
     rules.loweredCopy(name, out, sizeof out);
     for (char* p = out; *p != '\0'; ++p) {
         if (*p == '/') *p = '\\';
@@ -82,7 +81,7 @@ bool IsText(const char* name, const NameRules& rules) {
     for (; *p != '\0'; p = NextCharacter(p, rules.isLeadByte)) {
         if (!IsDoubleByte(p, rules.isLeadByte) && rules.isLeadByte(static_cast<unsigned char>(*p))) return false;
     }
-    char lowered[NAME_WORK_SIZE];
+    char lowered[UPDATER_PATH_SIZE];
     return rules.loweredCopy(name, lowered, sizeof lowered) && (lowered[0] != '\0' || p == name);
 }
 
@@ -141,8 +140,8 @@ const char* InstallNameFaultText(InstallNameFault fault) {
 }
 
 bool SameInstallName(const char* name, const char* other, const NameRules& rules) {
-    char mine[NAME_WORK_SIZE];
-    char theirs[NAME_WORK_SIZE];
+    char mine[UPDATER_PATH_SIZE];
+    char theirs[UPDATER_PATH_SIZE];
     ComparableName(name, mine, rules);
     ComparableName(other, theirs, rules);
     return std::strcmp(mine, theirs) == 0;

@@ -3,6 +3,9 @@
 // anything; a name that breaks one makes the package damaged.
 #include "package/name_rules.h"
 
+// What the run's temporary names end in; no install name does.
+constexpr char TEMPORARY_SUFFIX[] = ".tmp";
+
 enum InstallNameFault {
     NAME_ACCEPTED,
     // Empty, rooted, UNC, with a drive, an empty, "." or ".." component, or a ':'.

@@ -13,5 +13,6 @@ struct NameRules {
     bool (*loweredCopy)(const char* name, char* out, size_t outSize);
 };
 
-// Work buffers of name comparisons, as large as a path.
-constexpr size_t NAME_WORK_SIZE = 260;
+// The updater builds every path into a buffer of this many bytes (MAX_PATH),
+// and compares names in work buffers as large.
+constexpr size_t UPDATER_PATH_SIZE = 260;

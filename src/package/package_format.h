@@ -38,6 +38,13 @@ constexpr size_t HASH_VALUE_MAGIC_SIZE = 8;
 constexpr char HASH_VALUE_MAGIC[] = "KHV_____";  // compared over 8 bytes, no terminator
 constexpr char HASH_VALUE_LIST_NAME[] = "kvx.hvl";  // lower-cased name of the list entry
 constexpr char INSTALLED_LIST_NAME[] = "KVX.hvl";   // the installed copy in the install folder
+// The new installed list is written here first and then renamed over the list.
+// Install names never end in ".tmp", so no game file can stand at this name, and
+// one left by a killed run is known as ours and replaced by the next. It is no
+// longer than the list's own name, so its path fits wherever the list's does.
+constexpr char INSTALLED_LIST_SCRATCH_NAME[] = "KVX.tmp";
+static_assert(sizeof INSTALLED_LIST_SCRATCH_NAME <= sizeof INSTALLED_LIST_NAME,
+              "a scratch path longer than the list's would not fit where the list's does");
 constexpr size_t RECORD_PATH_SIZE = 56;
 constexpr size_t CHECKSUM_SIZE = 8;
 
@@ -53,6 +60,3 @@ struct HashValueRecord {
     uint8_t checksum[CHECKSUM_SIZE];
 };
 static_assert(sizeof(HashValueRecord) == 64, "hash-value record is 64 bytes");
-
-// Each file of the package is copied through a buffer of this size.
-constexpr uint32_t COPY_CHUNK_SIZE = 0x100000;

@@ -25,13 +25,3 @@ bool DataInFile(uint32_t position, uint32_t size, uint64_t fileSize) {
 bool NameTerminated(const char* field, size_t fieldSize) {
     return std::memchr(field, 0, fieldSize) != nullptr;
 }
-
-bool ListRecordsFit(uint32_t listPosition, uint32_t count, uint64_t fileSize) {
-    const uint64_t bytes = uint64_t{count} * sizeof(HashValueRecord);
-    const uint64_t start = uint64_t{listPosition} + sizeof(HashValueHeader);
-    return bytes <= UINT32_MAX && start <= fileSize && bytes <= fileSize - start;
-}
-
-bool ListFitsEntry(uint32_t count, uint32_t entrySize) {
-    return sizeof(HashValueHeader) + uint64_t{count} * sizeof(HashValueRecord) <= entrySize;
-}

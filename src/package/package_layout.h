@@ -27,11 +27,3 @@ bool DataInFile(uint32_t position, uint32_t size, uint64_t fileSize);
 
 // A name field holds its terminator; one that does not marks a damaged package.
 bool NameTerminated(const char* field, size_t fieldSize);
-
-// Whether the list's `count` records, after its header at `listPosition`,
-// lie within the file and can be read at once.
-bool ListRecordsFit(uint32_t listPosition, uint32_t count, uint64_t fileSize);
-
-// Whether the header and `count` records fit the list entry's `entrySize`
-// bytes; a larger count would take the following entries' bytes for records.
-bool ListFitsEntry(uint32_t count, uint32_t entrySize);

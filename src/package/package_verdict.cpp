@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "io/chunk_size.h"
 #include "package/package_layout.h"
 #include "package/record_lookup.h"
 #include "package/running_checksum.h"
@@ -60,14 +61,16 @@ ListState LoadList(const PackageReader& reader, const NameRules& rules, PackageV
     if (verdict.listEntry < 0) return LIST_NO_ENTRY;
     const EntryVerdict& entry = verdict.entries[verdict.listEntry];
     if (!PositionReachable(entry.position)) return LIST_OUT_OF_REACH;
-    if (!ReadAt(reader, entry.position, &verdict.listHeader, sizeof verdict.listHeader)) return LIST_HEADER_UNREADABLE;
-    if (std::memcmp(verdict.listHeader.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) return LIST_WRONG_MAGIC;
+    uint8_t head[sizeof(HashValueHeader)];
+    const uint64_t available = reader.fileSize > entry.position ? reader.fileSize - entry.position : 0;
+    const uint32_t headSize = available < sizeof head ? static_cast<uint32_t>(available) : sizeof head;
+    if (!ReadAt(reader, entry.position, head, headSize)) return LIST_HEADER_SHORT;
+    const ListState state = ReadListHeader(head, available, entry.size, MAGIC_TESTED, verdict.listHeader);
+    if (state != LIST_LOADED) return state;
     const uint32_t count = verdict.listHeader.count;
-    if (!ListFitsEntry(count, entry.size)) return LIST_RECORDS_PAST_ENTRY;
-    if (!ListRecordsFit(entry.position, count, reader.fileSize)) return LIST_RECORDS_PAST_END;
     std::vector<HashValueRecord> records(count);
     if (!ReadAt(reader, uint64_t{entry.position} + sizeof(HashValueHeader), records.data(),
-                count * static_cast<uint32_t>(sizeof(HashValueRecord)))) {
+                RecordBytes(count))) {
         return LIST_RECORDS_PAST_END;
     }
     verdict.records = std::move(records);
@@ -76,16 +79,15 @@ ListState LoadList(const PackageReader& reader, const NameRules& rules, PackageV
 
 bool ChecksumData(const PackageReader& reader, const EntryVerdict& entry, uint8_t out[CHECKSUM_SIZE]) {
     std::vector<uint8_t> buffer(entry.size < COPY_CHUNK_SIZE ? entry.size : COPY_CHUNK_SIZE);
-    RunningChecksum state;
-    ResetChecksum(state);
-    for (uint32_t done = 0; done < entry.size;) {
-        const uint32_t chunk = entry.size - done < COPY_CHUNK_SIZE ? entry.size - done : COPY_CHUNK_SIZE;
-        if (!ReadAt(reader, uint64_t{entry.position} + done, buffer.data(), chunk)) return false;
-        Update(state, buffer.data(), chunk);
-        done += chunk;
-    }
-    StoreChecksum(state, out);
-    return true;
+    uint32_t done = 0;
+    auto readChunk = [&](uint8_t* chunk, size_t capacity, size_t& got) {
+        got = entry.size - done < capacity ? entry.size - done : capacity;
+        if (got == 0) return true;  // nothing is read of what is done, an empty entry included
+        if (!ReadAt(reader, uint64_t{entry.position} + done, chunk, static_cast<uint32_t>(got))) return false;
+        done += static_cast<uint32_t>(got);
+        return true;
+    };
+    return ChecksumChunks(readChunk, buffer.data(), buffer.size(), out);
 }
 
 // In the run's order: the seek, the name, the data, the checksum.

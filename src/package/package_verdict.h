@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/hash_value_bytes.h"
 #include "package/install_names.h"
 #include "package/package_format.h"
 #include "package/update_result.h"
@@ -32,17 +33,6 @@ enum PackageFault {
     FAULT_NAME_UNCREATABLE,   // the install name holds a character Windows refuses: UPDATE_E_IO
     FAULT_DATA_SHORT,         // the entry's data run past the end of the file
     FAULT_CHECKSUM,           // the data's checksum differs from the record's
-};
-
-// Whether the package's list was loaded, is absent, or why it is damaged.
-enum ListState {
-    LIST_LOADED,
-    LIST_NO_ENTRY,            // no entry named "kvx.hvl" in any letter case: absent
-    LIST_OUT_OF_REACH,        // the list entry's data start beyond the reach of a seek
-    LIST_HEADER_UNREADABLE,   // the file ends inside the list's header
-    LIST_WRONG_MAGIC,         // the header does not start with "KHV_____"
-    LIST_RECORDS_PAST_ENTRY,  // the records its count announces run past the entry's size
-    LIST_RECORDS_PAST_END,    // the records its count announces run past the end of the file
 };
 
 struct EntryVerdict {

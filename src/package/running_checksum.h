@@ -27,3 +27,20 @@ void UpdateReference(RunningChecksum& state, const void* bytes, size_t length);
 // The 8 bytes in stored order.
 void StoreChecksum(const RunningChecksum& state, uint8_t out[8]);
 bool ChecksumEquals(const RunningChecksum& state, const uint8_t stored[8]);
+
+// The checksum of whatever `readChunk(buffer, capacity, got)` hands over,
+// chunk by chunk through `buffer`, until it gives no bytes (got 0). False,
+// with nothing stored, as soon as a read fails (readChunk returns false).
+template <typename ReadChunk>
+bool ChecksumChunks(ReadChunk readChunk, uint8_t* buffer, size_t capacity, uint8_t out[8]) {
+    RunningChecksum state;
+    ResetChecksum(state);
+    for (;;) {
+        size_t got = 0;
+        if (!readChunk(buffer, capacity, got)) return false;
+        if (got == 0) break;
+        Update(state, buffer, got);
+    }
+    StoreChecksum(state, out);
+    return true;
+}

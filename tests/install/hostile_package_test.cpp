@@ -19,6 +19,7 @@
 
 #include "install/link_guard.h"
 #include "install/update_run.h"
+#include "io/chunk_size.h"
 #include "pack_inspect.h"
 #include "package/package_format.h"
 #include "support/dialog_harness.h"

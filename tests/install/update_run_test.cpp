@@ -13,6 +13,7 @@
 
 #include "install/installed_list.h"
 #include "install/uninstall_list.h"
+#include "io/chunk_size.h"
 #include "package/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/failing_allocation.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "package/hash_value_bytes.h"
 #include "package/install_names.h"
 #include "package/package_layout.h"
 #include "package/package_verdict.h"
@@ -93,13 +94,45 @@ TEST(PackageLayout, ArithmeticOfBothLayouts) {
     EXPECT_TRUE(DataInFile(0x7FFFFFF0, 0xFFFFFFFFu, FOUR_GIB * 2)) << "data may run beyond 4 GiB";
 }
 
-TEST(PackageLayout, ListFitUsesTheWholeFileSize) {
-    const uint32_t position = 0x40310;
-    const uint64_t listEnd = position + 16 + 35 * 64;
-    EXPECT_TRUE(ListRecordsFit(position, 35, listEnd));
-    EXPECT_FALSE(ListRecordsFit(position, 35, listEnd - 1));
-    EXPECT_TRUE(ListRecordsFit(position, 35, FOUR_GIB + 0x100)) << "an image of 4 GiB and more keeps its list";
-    EXPECT_FALSE(ListRecordsFit(position, 0x04000000, FOUR_GIB * 4)) << "records beyond one 32-bit read";
+// The one reading of a list's bytes, each verdict once; the package's list
+// is judged against its entry's size and the whole file, 4 GiB and more.
+TEST(ListReading, EachWayAListIsShortOrDamaged) {
+    const uint64_t listEnd = 16 + 35 * 64;
+    const uint32_t overflowing = 0x04000000;  // 16 + count * 64 exceeds 32 bits
+    struct Case {
+        uint32_t count;
+        const char* magic;
+        uint64_t available, room;
+        MagicTest test;
+        ListState state;
+    } cases[] = {
+        {35, "KHV_____", 15, listEnd, MAGIC_TESTED, LIST_HEADER_SHORT},
+        {35, "KHV_____", 15, listEnd, MAGIC_IGNORED, LIST_HEADER_SHORT},
+        {35, "KHV____-", listEnd, listEnd, MAGIC_TESTED, LIST_WRONG_MAGIC},
+        {35, "KHV____-", listEnd, listEnd, MAGIC_IGNORED, LIST_LOADED},
+        {overflowing, "KHV_____", FOUR_GIB * 4, UINT64_MAX, MAGIC_TESTED, LIST_COUNT_OVERFLOW},
+        {35, "KHV_____", FOUR_GIB, listEnd - 1, MAGIC_TESTED, LIST_RECORDS_PAST_ENTRY},
+        {35, "KHV_____", listEnd - 1, listEnd, MAGIC_TESTED, LIST_RECORDS_PAST_END},
+        {35, "KHV_____", listEnd, listEnd, MAGIC_TESTED, LIST_LOADED},
+        {35, "KHV_____", FOUR_GIB + 0x100, listEnd, MAGIC_TESTED, LIST_LOADED},
+        {0, "KHV_____", 16, 16, MAGIC_TESTED, LIST_LOADED},
+    };
+    for (const Case& c : cases) {
+        Bytes head = HashValueListBytes({}, 0, c.magic);
+        std::memcpy(&head[12], &c.count, 4);
+        HashValueHeader header{};
+        EXPECT_EQ(ReadListHeader(head.data(), c.available, c.room, c.test, header), c.state)
+            << c.count << " records, " << c.available << " bytes, room " << c.room;
+        if (c.state != LIST_HEADER_SHORT) {
+            EXPECT_EQ(header.count, c.count);
+        }
+    }
+    const Bytes cut = HashValueListBytes({{"a.arc", Bytes(8, 1)}, {"b.arc", Bytes(8, 2)}});
+    HashValueHeader header{};
+    EXPECT_EQ(ReadListFileHeader(cut.data(), cut.size() - 1, MAGIC_IGNORED, header), LIST_RECORDS_PAST_END)
+        << "a file of its own is its own room";
+    EXPECT_EQ(ReadListFileHeader(cut.data(), cut.size(), MAGIC_IGNORED, header), LIST_LOADED);
+    EXPECT_EQ(RecordBytes(header.count), 128u);
 }
 
 // A patch in memory; bytes beyond it up to `size` read as zeros, as in a sparse file.

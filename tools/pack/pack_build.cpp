@@ -135,19 +135,18 @@ Refusal PlanFileEntries(const BuildOptions& options, Plan& plan) {
 }
 
 Refusal ReadBaseList(const std::string& path, Plan& plan, std::vector<std::string>& warnings) {
+    ByteVector bytes;
     uint64_t size = 0;
-    bool regular = false;
-    if (!StatFile(path, size, regular) || !regular) return "base list " + Quoted(path) + NotAFileBecause(path);
-    if (size > PATCH_SIZE_LIMIT) return "base list " + Quoted(path) + ": too large for a patch";
-    ByteVector bytes(static_cast<size_t>(size));
-    File file = OpenForReading(path);
-    if (!file || std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
-        return "base list " + Quoted(path) + ": cannot read it";
-    }
+    const SmallFile read = ReadSmallFile(path, PATCH_SIZE_LIMIT, bytes, size);
+    if (read == SmallFile::NOT_A_FILE) return "base list " + Quoted(path) + NotAFileBecause(path);
+    if (read == SmallFile::TOO_LARGE) return "base list " + Quoted(path) + ": too large for a patch";
+    if (read == SmallFile::UNREADABLE) return "base list " + Quoted(path) + ": cannot read it";
     HashValueHeader header;
     std::string why;
     size_t trailing = 0;
-    if (!ParseList(bytes, header, plan.records, trailing, why)) return "base list " + Quoted(path) + " " + why;
+    if (!ParseList(bytes, MAGIC_TESTED, header, plan.records, trailing, why)) {
+        return "base list " + Quoted(path) + " " + why;
+    }
     plan.listReserved = header.reserved;
     if (trailing) {
         warnings.push_back("base list " + Quoted(path) + ": " + std::to_string(trailing) +

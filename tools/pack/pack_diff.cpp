@@ -10,11 +10,11 @@
 #include "pack_paths.h"
 #include "pack_text.h"
 #include "pack_tree.h"
+#include "install/uninstall_text.h"
 #include "package/running_checksum.h"
 
 namespace {
 
-constexpr char UNINSTALL_LIST[] = "uninst.lst";
 constexpr size_t NAMES_SHOWN = 8;
 
 // "a", "b" and 3 more.
@@ -40,7 +40,7 @@ bool CompareFiles(const std::string& newPath, const std::string& oldPath, DiffFi
         error = "file " + Quoted(fresh ? oldPath : newPath) + ": cannot open: " + std::strerror(errno);
         return false;
     }
-    ByteVector a(PACK_CHUNK_SIZE), b(PACK_CHUNK_SIZE);
+    ByteVector a(COPY_CHUNK_SIZE), b(COPY_CHUNK_SIZE);
     RunningChecksum newState{}, oldState{};
     bool same = file.hasOld;
     for (;;) {
@@ -72,22 +72,19 @@ const char* FateName(RecordFate fate) {
 }
 
 bool IsMaintainedList(const std::string& path, const DiffOptions& options) {
-    return PathKey(path) == PathKey(options.build.listName) || PathKey(path) == PathKey(UNINSTALL_LIST);
+    return PathKey(path) == PathKey(options.build.listName) || PathKey(path) == PathKey(UNINSTALL_LIST_NAME);
 }
 
 // The records of the base list, for telling what becomes of each file's record.
 std::vector<HashValueRecord> BaseRecords(const std::string& path) {
     std::vector<HashValueRecord> records;
+    ByteVector bytes;
     uint64_t size = 0;
-    bool regular = false;
-    if (!StatFile(path, size, regular) || !regular || size > PATCH_SIZE_LIMIT) return records;
-    ByteVector bytes(static_cast<size_t>(size));
-    File file = OpenForReading(path);
     HashValueHeader header;
     std::string why;
     size_t trailing = 0;
-    if (!file || std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-        !ParseList(bytes, header, records, trailing, why)) {
+    if (ReadSmallFile(path, PATCH_SIZE_LIMIT, bytes, size) != SmallFile::READ ||
+        !ParseList(bytes, MAGIC_TESTED, header, records, trailing, why)) {
         records.clear();
     }
     return records;

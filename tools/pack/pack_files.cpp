@@ -83,15 +83,15 @@ int ProcessId() { return static_cast<int>(getpid()); }
 void AlignedFree::operator()(uint8_t* buffer) const { _aligned_free(buffer); }
 
 ChunkBuffer NewChunkBuffer() {
-    void* buffer = _aligned_malloc(PACK_CHUNK_SIZE, PAGE_ALIGNMENT);
+    void* buffer = _aligned_malloc(COPY_CHUNK_SIZE, PAGE_ALIGNMENT);
     if (!buffer) throw std::bad_alloc();
     return ChunkBuffer(static_cast<uint8_t*>(buffer));
 }
 #else
-void AlignedFree::operator()(uint8_t* buffer) const { munmap(buffer, PACK_CHUNK_SIZE); }
+void AlignedFree::operator()(uint8_t* buffer) const { munmap(buffer, COPY_CHUNK_SIZE); }
 
 ChunkBuffer NewChunkBuffer() {
-    void* buffer = mmap(nullptr, PACK_CHUNK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void* buffer = mmap(nullptr, COPY_CHUNK_SIZE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (buffer == MAP_FAILED) throw std::bad_alloc();
     return ChunkBuffer(static_cast<uint8_t*>(buffer));
 }
@@ -159,6 +159,18 @@ std::string NotAFileBecause(const std::string& path) {
     if (IdentifyFile(path, identity) && identity.folder) return ": is a folder";
     if (identity.special) return ": is a device, a pipe or a socket, not a file";
     return ": not a readable file";
+}
+
+SmallFile ReadSmallFile(const std::string& path, uint64_t limit, ByteVector& bytes, uint64_t& size) {
+    bool regular = false;
+    if (!StatFile(path, size, regular) || !regular) return SmallFile::NOT_A_FILE;
+    if (size > limit) return SmallFile::TOO_LARGE;
+    bytes.resize(static_cast<size_t>(size));
+    File file = OpenForReading(path);
+    if (!file || (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())) {
+        return SmallFile::UNREADABLE;
+    }
+    return SmallFile::READ;
 }
 
 bool IsLink(const std::string& path) {

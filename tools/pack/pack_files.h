@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "io/chunk_size.h"
 #include "package/running_checksum.h"
 
 struct FileCloser {
@@ -13,10 +15,9 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// Data are copied and checksummed through buffers of this size.
-constexpr size_t PACK_CHUNK_SIZE = 1u << 20;
+using ByteVector = std::vector<uint8_t>;
 
-// A page-aligned buffer of PACK_CHUNK_SIZE bytes: reads into a buffer that
+// A page-aligned buffer of COPY_CHUNK_SIZE bytes: reads into a buffer that
 // starts off a page boundary are much slower. On Linux its pages are made
 // present at once (MAP_POPULATE), sparing a fault per page during the first
 // reads (docs/performance.md has the figures).
@@ -37,6 +38,11 @@ bool FileIsFolder(const std::string& path);
 // Why `path` is no file to read, for a message after the name: ": is a
 // folder", ": is a device, a pipe or a socket, not a file" or ": not a readable file".
 std::string NotAFileBecause(const std::string& path);
+
+// Reads the whole of a plain file of at most `limit` bytes; its size is given
+// also when it is too large.
+enum class SmallFile { READ, NOT_A_FILE, TOO_LARGE, UNREADABLE };
+SmallFile ReadSmallFile(const std::string& path, uint64_t limit, ByteVector& bytes, uint64_t& size);
 
 // Which file a path names: the same device and number means the same file,
 // whatever the path (links and "./" included).

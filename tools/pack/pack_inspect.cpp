@@ -60,8 +60,9 @@ const char* ListAbsence(ListState state) {
     switch (state) {
         case LIST_NO_ENTRY: return "no entry named \"kvx.hvl\" in any letter case";
         case LIST_OUT_OF_REACH: return "its data start beyond where the updater can seek";
-        case LIST_HEADER_UNREADABLE: return "its header cannot be read";
+        case LIST_HEADER_SHORT: return "its header cannot be read";
         case LIST_WRONG_MAGIC: return "its magic is not \"KHV_____\"";
+        case LIST_COUNT_OVERFLOW: return "its count is larger than any list";
         case LIST_RECORDS_PAST_ENTRY: return "its records run past its entry's size";
         case LIST_RECORDS_PAST_END: return "its records run past the end of the file";
         case LIST_LOADED: break;

@@ -19,27 +19,34 @@ HashValueRecord MakeRecord(const std::string& sjisPath) {
     return record;
 }
 
-bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<HashValueRecord>& records,
-               size_t& trailing, std::string& why) {
+namespace {
+
+std::string ListFaultText(ListState state, const HashValueHeader& header, size_t size) {
+    const uint64_t needed = sizeof header + uint64_t{header.count} * sizeof(HashValueRecord);
+    switch (state) {
+        case LIST_HEADER_SHORT: return "is shorter than a list header";
+        case LIST_WRONG_MAGIC: return "does not start with \"KHV_____\"";
+        case LIST_COUNT_OVERFLOW: return "counts " + std::to_string(header.count) + " records, more than any list holds";
+        default:
+            return "holds " + std::to_string(size) + " bytes where its " + std::to_string(header.count) +
+                   " records need " + std::to_string(needed);
+    }
+}
+
+}  // namespace
+
+bool ParseList(const ByteVector& bytes, MagicTest magic, HashValueHeader& header,
+               std::vector<HashValueRecord>& records, size_t& trailing, std::string& why) {
     records.clear();
-    if (bytes.size() < sizeof header) {
-        why = "is shorter than a list header";
+    const ListState state = ReadListFileHeader(bytes.data(), bytes.size(), magic, header);
+    if (state != LIST_LOADED) {
+        why = ListFaultText(state, header, bytes.size());
         return false;
     }
-    std::memcpy(&header, bytes.data(), sizeof header);
-    if (std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
-        why = "does not start with \"KHV_____\"";
-        return false;
-    }
-    const uint64_t expected = sizeof header + uint64_t{header.count} * sizeof(HashValueRecord);
-    if (bytes.size() < expected) {
-        why = "holds " + std::to_string(bytes.size()) + " bytes where its " + std::to_string(header.count) +
-              " records need " + std::to_string(expected);
-        return false;
-    }
-    trailing = static_cast<size_t>(bytes.size() - expected);
+    const size_t recordBytes = RecordBytes(header.count);
+    trailing = bytes.size() - sizeof header - recordBytes;
     records.resize(header.count);
-    if (header.count) std::memcpy(records.data(), bytes.data() + sizeof header, header.count * sizeof(HashValueRecord));
+    if (recordBytes) std::memcpy(records.data(), bytes.data() + sizeof header, recordBytes);
     return true;
 }
 

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "package/package_format.h"
-
-using ByteVector = std::vector<uint8_t>;
+#include "pack_files.h"
+#include "package/hash_value_bytes.h"
 
 // The record's path up to its terminator, or all 56 bytes when it has none.
 std::string RecordPath(const HashValueRecord& record);
@@ -15,11 +14,12 @@ std::string RecordPath(const HashValueRecord& record);
 // A record holding `sjisPath` (at most 55 bytes) and a zero checksum.
 HashValueRecord MakeRecord(const std::string& sjisPath);
 
-// Parses a whole list file: magic, then `count` records; bytes after the last
-// record are counted in `trailing` (the updater's rewrite drops them). False,
-// with the reason in `why`, when the header or the records are not all there.
-bool ParseList(const ByteVector& bytes, HashValueHeader& header, std::vector<HashValueRecord>& records,
-               size_t& trailing, std::string& why);
+// Parses a whole list file: its header (the magic tested or not, as the
+// updater reads that list), then `count` records; bytes after the last record
+// are counted in `trailing` (the updater's rewrite drops them). False, with the
+// reason in `why` to follow the file's name, when the list is short or damaged.
+bool ParseList(const ByteVector& bytes, MagicTest magic, HashValueHeader& header,
+               std::vector<HashValueRecord>& records, size_t& trailing, std::string& why);
 
 ByteVector ListBytes(uint32_t reserved, const std::vector<HashValueRecord>& records);
 

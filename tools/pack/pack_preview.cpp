@@ -5,10 +5,8 @@
 #include <memory>
 
 #include "entry/outcome_text.h"
-#include "install/installed_list.h"
 #include "install/list_size.h"
 #include "install/record_probe.h"
-#include "install/uninstall_list.h"
 #include "install/uninstall_text.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
@@ -21,12 +19,6 @@
 #include "package/package_format.h"
 
 namespace {
-
-// The updater builds every path into a buffer of this many bytes.
-constexpr size_t UPDATER_PATH_SIZE = 260;
-constexpr char TEMPORARY_SUFFIX[] = ".tmp";
-
-using Bytes = std::vector<uint8_t>;
 
 struct Run {
     std::string gameDir;
@@ -202,7 +194,7 @@ bool Commit(Run& run) {
     return true;
 }
 
-bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
+bool ReadEntryData(Run& run, const EntryVerdict& entry, ByteVector& bytes) {
     if (entry.size > LARGEST_LIST_SIZE || !SeekTo(run.patch.get(), entry.position)) return false;
     bytes.resize(entry.size);
     return bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), run.patch.get()) == bytes.size();
@@ -214,21 +206,15 @@ bool ReadEntryData(Run& run, const EntryVerdict& entry, Bytes& bytes) {
 // names of a file, or larger than the run reads, and when something other than
 // a file blocks `scratch`, the file its rewrite goes through (whose name is no
 // longer than the list's).
-bool ListAfterRenames(Run& run, const std::string& name, const std::string& scratch, Bytes& bytes) {
+bool ListAfterRenames(Run& run, const std::string& name, const std::string& scratch, ByteVector& bytes) {
     if (!PathFits(run, name, 0) || BlocksAFile(Look(run, scratch))) return false;
     for (size_t j = 0; j < run.preview.entries.size(); ++j) {
         if (SameName(run.preview.entries[j].installName, name)) return ReadEntryData(run, run.inspection.verdict.entries[j], bytes);
     }
     std::string host;
     uint64_t size = 0;
-    bool regular = false;
-    if (Look(run, name, &host) != Found::FILE || IsLink(host) || HasOtherNames(host) || !StatFile(host, size, regular) ||
-        size > LARGEST_LIST_SIZE) {
-        return false;
-    }
-    bytes.resize(static_cast<size_t>(size));
-    File file = OpenForReading(host);
-    return file && (bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file.get()) == bytes.size());
+    return Look(run, name, &host) == Found::FILE && !IsLink(host) && !HasOtherNames(host) &&
+           ReadSmallFile(host, LARGEST_LIST_SIZE, bytes, size) == SmallFile::READ;
 }
 
 bool PresentAfterRenames(const Run& run, const HashValueRecord& record) {
@@ -243,21 +229,21 @@ bool PresentAfterRenames(const Run& run, const HashValueRecord& record) {
 // The installed list pruned to the records whose files exist after the renames.
 void Prune(Run& run) {
     Preview& preview = run.preview;
-    Bytes bytes;
+    ByteVector bytes;
     HashValueHeader header;
-    if (!ListAfterRenames(run, INSTALLED_LIST_NAME, INSTALLED_LIST_SCRATCH_NAME, bytes) || bytes.size() < sizeof header) {
+    std::vector<HashValueRecord> records;
+    size_t trailing = 0;
+    std::string why;
+    if (!ListAfterRenames(run, INSTALLED_LIST_NAME, INSTALLED_LIST_SCRATCH_NAME, bytes)) {
         preview.listNote = "no readable " + std::string(INSTALLED_LIST_NAME) + " after the renames: left as it is";
         return;
     }
-    std::memcpy(&header, bytes.data(), sizeof header);
-    if (uint64_t{header.count} * sizeof(HashValueRecord) > bytes.size() - sizeof header) {
-        preview.listNote = "its header counts more records than it holds: left as it is";
+    if (!ParseList(bytes, MAGIC_IGNORED, header, records, trailing, why)) {
+        preview.listNote = "it " + why + ": left as it is";
         return;
     }
     std::vector<HashValueRecord> kept;
-    for (uint32_t i = 0; i < header.count; ++i) {
-        HashValueRecord record;
-        std::memcpy(&record, bytes.data() + sizeof header + i * sizeof record, sizeof record);
+    for (const HashValueRecord& record : records) {
         const bool present = PresentAfterRenames(run, record);
         (present ? preview.keptRecords : preview.droppedRecords).push_back(RecordPath(record));
         if (present) kept.push_back(record);
@@ -273,7 +259,7 @@ void Prune(Run& run) {
 // The uninstaller's list extended by the names just installed; its outcome is the run's.
 void ExtendUninstallList(Run& run) {
     Preview& preview = run.preview;
-    Bytes bytes;
+    ByteVector bytes;
     if (!ListAfterRenames(run, UNINSTALL_LIST_NAME, UNINSTALL_LIST_SCRATCH_NAME, bytes)) {
         preview.uninstallNote = std::string("no readable ") + UNINSTALL_LIST_NAME + " in the game folder";
         Fail(run, UPDATE_E_UNINSTALL_LIST, -1, preview.uninstallNote + ": every file is replaced all the same");

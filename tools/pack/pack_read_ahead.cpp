@@ -36,18 +36,18 @@ void ReadChunks(FILE* file, RunningChecksum* checksum, Shared& shared) {
             shared.changed.wait(hold, [&] { return !slot.full || shared.stop; });
             if (shared.stop) return;
         }
-        const size_t got = std::fread(slot.buffer, 1, PACK_CHUNK_SIZE, file);
+        const size_t got = std::fread(slot.buffer, 1, COPY_CHUNK_SIZE, file);
         const int error = std::ferror(file) ? errno : 0;
         if (checksum) Update(*checksum, slot.buffer, got);
         {
             std::lock_guard<std::mutex> hold(shared.lock);
             slot.size = got;
             slot.error = error;
-            slot.last = got < PACK_CHUNK_SIZE;
+            slot.last = got < COPY_CHUNK_SIZE;
             slot.full = true;
         }
         shared.changed.notify_all();
-        if (got < PACK_CHUNK_SIZE) return;
+        if (got < COPY_CHUNK_SIZE) return;
     }
 }
 

@@ -14,7 +14,7 @@ enum class ChunkWalk {
     STOPPED       // the consumer returned false
 };
 
-// Hands every chunk of `file`, in order, to `consume` (at most PACK_CHUNK_SIZE
+// Hands every chunk of `file`, in order, to `consume` (at most COPY_CHUNK_SIZE
 // bytes each, never empty). Only the reading thread touches `file` meanwhile.
 // With `checksum`, the reading thread feeds each chunk to it before handing it
 // over, so the checksum covers exactly the bytes the consumer gets.

@@ -67,17 +67,14 @@ std::string StubProblem(const uint8_t* image, size_t size, StubMachine accepted)
 
 std::string CheckStub(const std::string& stub, StubMachine accepted, uint64_t& size) {
     const std::string named = "stub \"" + stub + "\"";
-    bool regular = false;
-    if (!StatFile(stub, size, regular) || !regular) {
-        return named + NotAFileBecause(stub);
-    }
-    if (size > PACKAGE_OFFSET) {
+    std::vector<uint8_t> image;
+    const SmallFile read = ReadSmallFile(stub, PACKAGE_OFFSET, image, size);
+    if (read == SmallFile::NOT_A_FILE) return named + NotAFileBecause(stub);
+    if (read == SmallFile::TOO_LARGE) {
         return named + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(PACKAGE_OFFSET) +
                " that fit before the package";
     }
-    std::vector<uint8_t> image(static_cast<size_t>(size));
-    File in = OpenForReading(stub);
-    if (!in || std::fread(image.data(), 1, image.size(), in.get()) != image.size()) return named + ": cannot read it";
+    if (read == SmallFile::UNREADABLE) return named + ": cannot read it";
     const std::string problem = StubProblem(image.data(), image.size(), accepted);
     return problem.empty() ? "" : named + " " + problem;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "install/record_probe.h"
+#include "pack_build.h"
 #include "pack_files.h"
 #include "pack_json.h"
 #include "pack_list.h"
@@ -14,29 +15,20 @@
 
 namespace {
 
-// Reads the installed list as the updater does: the header, then as many
-// records as it counts; bytes after them are ignored.
+// Reads the installed list whole: its header, which must start with the
+// magic, then as many records as it counts; bytes after them are ignored.
 bool ReadInstalledList(const std::string& path, std::vector<HashValueRecord>& records, std::string& error) {
-    File file = OpenForReading(path);
-    HashValueHeader header;
-    if (!file || std::fread(&header, 1, sizeof header, file.get()) != sizeof header) {
-        error = "\"" + path + "\": cannot read a list header";
-        return false;
-    }
-    if (std::memcmp(header.magic, HASH_VALUE_MAGIC, HASH_VALUE_MAGIC_SIZE) != 0) {
-        error = "\"" + path + "\": does not start with \"KHV_____\"";
-        return false;
-    }
+    ByteVector bytes;
     uint64_t size = 0;
-    bool regular = false;
-    if (!StatFile(path, size, regular) || uint64_t{header.count} * sizeof(HashValueRecord) > size - sizeof header) {
-        error = "\"" + path + "\": its " + std::to_string(header.count) + " records run past the end of the file";
+    HashValueHeader header;
+    std::string why;
+    size_t trailing = 0;
+    if (ReadSmallFile(path, PATCH_SIZE_LIMIT, bytes, size) != SmallFile::READ) {
+        error = "\"" + path + "\": cannot read it";
         return false;
     }
-    records.resize(header.count);
-    const size_t bytes = records.size() * sizeof(HashValueRecord);
-    if (bytes && std::fread(records.data(), 1, bytes, file.get()) != bytes) {
-        error = "\"" + path + "\": cannot read its records";
+    if (!ParseList(bytes, MAGIC_TESTED, header, records, trailing, why)) {
+        error = "\"" + path + "\" " + why;
         return false;
     }
     return true;
@@ -46,15 +38,13 @@ bool ReadInstalledList(const std::string& path, std::vector<HashValueRecord>& re
 bool ChecksumWithProgress(const std::string& path, uint8_t checksum[CHECKSUM_SIZE], Progress& progress) {
     File file = OpenForReading(path);
     if (!file) return false;
-    ByteVector buffer(PACK_CHUNK_SIZE);
-    RunningChecksum state{};
-    size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
-        Update(state, buffer.data(), got);
+    ByteVector buffer(COPY_CHUNK_SIZE);
+    auto readChunk = [&](uint8_t* chunk, size_t capacity, size_t& got) {
+        got = std::fread(chunk, 1, capacity, file.get());
         AdvanceProgress(progress, got);
-    }
-    StoreChecksum(state, checksum);
-    return !std::ferror(file.get());
+        return !std::ferror(file.get());
+    };
+    return ChecksumChunks(readChunk, buffer.data(), buffer.size(), checksum);
 }
 
 void Check(const std::string& gameDir, const HashValueRecord& record, VerifiedRecord& out, Progress& progress) {
