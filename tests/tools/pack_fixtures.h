@@ -33,6 +33,10 @@ using Bytes = std::vector<uint8_t>;
 using testing_support::GeneratedBytes;
 using testing_support::StubImage;
 
+// "ソフト" in UTF-8 and in Shift-JIS; the trail byte of "ソ" is 0x5C.
+const std::string SOFUTO_UTF8 = u8"ソフト";
+const std::string SOFUTO_SJIS = "\x83\x5C\x83\x74\x83\x67";
+
 class Folder {
 public:
     Folder() {
