@@ -13,15 +13,17 @@ namespace testing_support {
 constexpr int START_ATTEMPTS = 3;
 
 // True with `process` filled when `program` started; its handles are the caller's.
-// With `output` (an inheritable handle) its standard output and error go there.
+// With `output` (an inheritable handle) its standard output goes there, and its
+// standard error too unless `errors` (inheritable as well) is given.
 inline bool StartProgram(const std::string& program, const std::string& commandLine, PROCESS_INFORMATION& process,
-                         HANDLE output = nullptr) {
+                         HANDLE output = nullptr, HANDLE errors = nullptr) {
     for (int attempt = 1; attempt <= START_ATTEMPTS; ++attempt) {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         if (output) {
             startup.dwFlags = STARTF_USESTDHANDLES;
-            startup.hStdOutput = startup.hStdError = output;
+            startup.hStdOutput = output;
+            startup.hStdError = errors ? errors : output;
         }
         std::string line = commandLine;  // CreateProcessA may write into it
         process = {};

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <map>
 
+#include "install/installed_list.h"
+#include "install/uninstall_list.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/package_index.h"
@@ -209,6 +211,16 @@ std::string CheckRunOutcome(UpdateResult result, const FolderSnapshot& before, c
     return problems;
 }
 
+// Whether `key` names a scratch file of the commit: an entry's install name
+// with ".tmp" appended, or the scratch name of either list.
+static bool IsScratchKey(const std::string& key, const std::vector<NamedEntry>& named) {
+    if (key == SnapshotKey(INSTALLED_LIST_SCRATCH_NAME) || key == SnapshotKey(UNINSTALL_LIST_SCRATCH_NAME)) return true;
+    for (const NamedEntry& entry : named) {
+        if (key == InstallKey(entry.name) + ".tmp") return true;
+    }
+    return false;
+}
+
 std::string CheckInterruptedRun(const FolderSnapshot& before, const FolderSnapshot& after,
                                 const FolderSnapshot& completed, const std::vector<NamedEntry>& named) {
     std::string problems;
@@ -239,9 +251,7 @@ std::string CheckInterruptedRun(const FolderSnapshot& before, const FolderSnapsh
     }
     for (const auto& item : now) {
         if (old.count(item.first) || replaced.count(item.first)) continue;
-        const bool temporary = EndsWith(item.first, ".tmp") &&
-                               replaced.count(item.first.substr(0, item.first.size() - 4)) && !IsFolder(item.second);
-        if (!temporary) problems += " appeared " + item.first + ";";
+        if (IsFolder(item.second) || !IsScratchKey(item.first, named)) problems += " appeared " + item.first + ";";
     }
     return problems;
 }

@@ -200,31 +200,41 @@ TEST(PackerUnderWine, CaseFoldingAgreesWithTheUpdater) {
 }
 
 // The Windows build of the tool: its exit code, and what it wrote on standard
-// output and error (through a file, as a script's redirection does).
+// output and on standard error (each through a file, as a script's redirection does).
 struct ToolRun {
     DWORD status = ~DWORD{0};
-    std::string output;
+    std::string output, errors;
 };
 
+// The text of a file the tool wrote, without the carriage returns of its line ends.
+std::string TextWithoutReturns(const std::string& path) {
+    std::string text;
+    for (uint8_t b : ReadWholeFile(path)) {
+        if (b != '\r') text += static_cast<char>(b);
+    }
+    return text;
+}
+
 ToolRun RunTool(const TempFolder& folder, const std::string& arguments) {
-    const std::string outputPath = folder / "output.txt";
+    const std::string outputPath = folder / "output.txt", errorsPath = folder / "errors.txt";
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     const HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE errors = CreateFileA(errorsPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     ToolRun run;
     PROCESS_INFORMATION process;
-    if (output != INVALID_HANDLE_VALUE &&
-        StartProgram(BinFolder() + "\\sundrift-pack.exe", "sundrift-pack " + arguments, process, output)) {
+    if (output != INVALID_HANDLE_VALUE && errors != INVALID_HANDLE_VALUE &&
+        StartProgram(BinFolder() + "\\sundrift-pack.exe", "sundrift-pack " + arguments, process, output, errors)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         GetExitCodeProcess(process.hProcess, &run.status);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-    const Bytes bytes = ReadWholeFile(outputPath);
-    for (uint8_t b : bytes) {
-        if (b != '\r') run.output += static_cast<char>(b);
-    }
+    if (errors != INVALID_HANDLE_VALUE) CloseHandle(errors);
+    run.output = TextWithoutReturns(outputPath);
+    run.errors = TextWithoutReturns(errorsPath);
     return run;
 }
 
@@ -247,11 +257,13 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     EXPECT_EQ(report["accepted"], true);
     ASSERT_EQ(report["entries"].size(), 2u);
     EXPECT_EQ(report["entries"][1]["installName"], u8"ソフト\\ソフト.txt") << "Shift-JIS shown as UTF-8";
+    EXPECT_NE(inspected.errors.find("sundrift-pack: inspect: warning: "), std::string::npos) << inspected.errors;
     const ToolRun twice = RunTool(folder, "sign patch.exe --cert=a.pem --cert b.pem --key k.pem");
     EXPECT_EQ(twice.status, 2u);
-    EXPECT_EQ(twice.output.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
+    EXPECT_EQ(twice.output, "");
+    EXPECT_EQ(twice.errors.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
               0u)
-        << twice.output;
+        << twice.errors;
 }
 
 // Windows marks compressed, cloud and deduplicated files as reparse points
