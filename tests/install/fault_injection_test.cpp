@@ -151,8 +151,7 @@ TEST_F(FaultInjection, AFullDiskDuringExtractionInstallsNothing) {
         EXPECT_EQ(result, UPDATE_E_IO);
         EXPECT_EQ(problems, "");
         EXPECT_EQ(DescribeDifference(baseline, after), " none") << "nothing installed";
-        (result == UPDATE_E_IO && problems.empty() && after == baseline) ? tally.Survived() : tally.Lost();
-        tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
+        tally.Count(result == UPDATE_E_IO && problems.empty() && after == baseline, OutcomeName(result));
         ASSERT_TRUE(RestoreFolder(root_.Path(), baseline));
     }
     tally.Report(seed, "64 KiB tmpfs, 81-200 KiB of entries");
@@ -209,9 +208,8 @@ TEST_F(FaultInjection, AFullDiskWhileTheListsAreRewrittenKeepsBothIntact) {
         }
         EXPECT_FALSE(FileExists(In(INSTALLED_LIST_SCRATCH_NAME)));
         EXPECT_FALSE(FileExists(In(UNINSTALL_LIST_SCRATCH_NAME)));
-        (result == UPDATE_E_UNINSTALL_LIST && problems.empty() && listWhole && uninstallWhole) ? tally.Survived()
-                                                                                              : tally.Lost();
-        tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
+        tally.Count(result == UPDATE_E_UNINSTALL_LIST && problems.empty() && listWhole && uninstallWhole,
+                    OutcomeName(result));
         ASSERT_TRUE(RestoreFolder(root_.Path(), baseline));
     }
     tally.Report(seed, "disk filled as the last entry completes");
@@ -273,8 +271,7 @@ TEST_F(FaultInjection, ATargetHeldOpenStopsTheCommitAtThatName) {
             wrong += " uninst.lst";
         }
         EXPECT_EQ(wrong, "");
-        (result == UPDATE_E_IO && problems.empty() && wrong.empty()) ? tally.Survived() : tally.Lost();
-        tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
+        tally.Count(result == UPDATE_E_IO && problems.empty() && wrong.empty(), OutcomeName(result));
         ASSERT_TRUE(RestoreFolder(root_.Path(), baseline));
     }
     tally.Report(seed, "held without sharing by the test");
@@ -345,8 +342,7 @@ TEST_F(FaultInjection, ReadOnlyHiddenSystemTargetsAndStaleTemporaryFilesAreRepla
     const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
     if (SnapshotWithout(after, INSTALL_PREFIX) != SnapshotWithout(before, INSTALL_PREFIX)) wrong += " outside";
     EXPECT_EQ(wrong, "");
-    (result == UPDATE_OK && wrong.empty()) ? tally.Survived() : tally.Lost();
-    tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
+    tally.Count(result == UPDATE_OK && wrong.empty(), OutcomeName(result));
     tally.Report(0, "5 targets, 5 stale files");
 }
 

@@ -39,8 +39,6 @@ constexpr uint32_t CASES_PER_FAMILY = 440;
 constexpr uint32_t LONG_CASES_PER_FAMILY = 4400;
 // A case that runs longer than this has hung.
 constexpr DWORD HANG_LIMIT_MS = 60000;
-// Failure messages printed in full per family; the rest are only counted.
-constexpr uint32_t REPORTED_FAILURES = 8;
 
 // ---- What runs now, for the watchdog and a crash report.
 
@@ -315,7 +313,7 @@ private:
 
     void SetU32(size_t at, uint32_t value, const std::string& what) {
         if (at + 4 > patch_.size()) return;
-        for (int i = 0; i < 4; ++i) patch_[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        PutU32(patch_, at, value);
         Note(what + "=" + std::to_string(value));
     }
 
@@ -482,25 +480,14 @@ protected:
 
     void RunFamily(const char* family, uint32_t familyNumber, const std::function<void(Mutator&)>& mutate) {
         const uint32_t seed = TestSeed(DEFAULT_SEED);
-        const uint32_t cases = LongRun() ? LONG_CASES_PER_FAMILY : CASES_PER_FAMILY;
-        const char* only = std::getenv("SUNDRIFT_CASE");
         ReliabilityTally tally(std::string("hostile packages: ") + family);
-        uint32_t reported = 0;
-        for (uint32_t c = 0; c < cases; ++c) {
-            if (only && std::strtoul(only, nullptr, 0) != c) continue;
-            const std::string problems = RunCase(familyNumber, seed, c, mutate, tally);
-            if (problems.empty()) {
-                tally.Survived();
-                continue;
-            }
-            tally.Lost();
-            if (++reported <= REPORTED_FAILURES) {
-                ADD_FAILURE() << currentCase << ":" << problems << "\n  rerun: SUNDRIFT_SEED=" << seed
-                              << " SUNDRIFT_CASE=" << c << " --gtest_filter=*" << family;
-            }
-        }
-        tally.Report(seed, std::to_string(cases) + " cases");
-        EXPECT_EQ(tally.lost, 0u) << "seed " << seed;
+        RunSeededCases(
+            tally, seed, LongRun() ? LONG_CASES_PER_FAMILY : CASES_PER_FAMILY,
+            [&](uint32_t c) {
+                const std::string problems = RunCase(familyNumber, seed, c, mutate, tally);
+                return problems.empty() ? problems : currentCase + (":" + problems);
+            },
+            std::string(" --gtest_filter=*") + family);
     }
 
     std::string RunCase(uint32_t familyNumber, uint32_t seed, uint32_t c, const std::function<void(Mutator&)>& mutate,
@@ -527,13 +514,13 @@ protected:
         caseRunning = 1;
         const UpdateResult result = UpdateRunFromPackage(patchPath_.c_str(), install_.c_str());
         caseRunning = 0;
-        tally.Outcome(ResultName(result) ? ResultName(result) : "undefined");
+        tally.Outcome(OutcomeName(result));
 
         const FolderSnapshot after = TakeFolderSnapshot(root_.Path());
         std::string problems = CheckRunOutcome(result, baseline_, after, patchPath_, install_);
         problems += SweepEscapes();
         problems += DisagreementWithInspect(result);
-        if (!problems.empty()) problems = " result " + std::string(ResultName(result) ? ResultName(result) : "?") +
+        if (!problems.empty()) problems = " result " + std::string(OutcomeName(result)) +
                                           ";" + problems + " [" + mutator.description + "]";
         if (after != baseline_ && !RestoreFolder(root_.Path(), baseline_)) problems += " cannot restore the folder";
         return problems;

@@ -33,7 +33,6 @@ namespace {
 constexpr uint32_t DEFAULT_SEED = 0x11575EED;
 constexpr uint32_t CASES = 1200;
 constexpr uint32_t LONG_CASES = 12000;
-constexpr uint32_t REPORTED_FAILURES = 8;
 
 const char SOFT[] = "\x83\x5C";  // "ソ", trail byte 0x5C
 
@@ -292,24 +291,8 @@ protected:
 
 TEST_F(InstalledLists, RandomTruncatedOversizedAndEmptyListsLoseNothing) {
     const uint32_t seed = TestSeed(DEFAULT_SEED);
-    const uint32_t cases = LongRun() ? LONG_CASES : CASES;
-    const char* only = std::getenv("SUNDRIFT_CASE");
     ReliabilityTally tally("installed lists");
-    uint32_t reported = 0;
-    for (uint32_t c = 0; c < cases; ++c) {
-        if (only && std::strtoul(only, nullptr, 0) != c) continue;
-        const std::string problems = RunCase(seed, c, tally);
-        if (problems.empty()) {
-            tally.Survived();
-            continue;
-        }
-        tally.Lost();
-        if (++reported <= REPORTED_FAILURES) {
-            ADD_FAILURE() << problems << "\n  rerun: SUNDRIFT_SEED=" << seed << " SUNDRIFT_CASE=" << c;
-        }
-    }
-    tally.Report(seed, std::to_string(cases) + " cases");
-    EXPECT_EQ(tally.lost, 0u) << "seed " << seed;
+    RunSeededCases(tally, seed, LongRun() ? LONG_CASES : CASES, [&](uint32_t c) { return RunCase(seed, c, tally); });
 }
 
 }  // namespace

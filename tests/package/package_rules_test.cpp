@@ -226,8 +226,7 @@ TEST(PackageVerdict, EntryFaultsInTheRunsOrder) {
 
     Bytes unreachable = good;
     const size_t offsetOfB = PACKAGE_OFFSET + 16 + 2 * 128 + LONG_NAME_SIZE;
-    const uint32_t far = 0x80000000u;
-    std::memcpy(&unreachable[offsetOfB], &far, 4);
+    PutU32(unreachable, offsetOfB, 0x80000000u);
     ExpectEntryFault(unreachable, 2, FAULT_OUT_OF_REACH);
 }
 
@@ -270,8 +269,7 @@ TEST(PackageVerdict, ANameNoFileMayHoldIsAnIoFailure) {
 TEST(PackageVerdict, EmptyEntryBeyondTheEndIsTaken) {
     Bytes patch = Patch({{"a.arc", DATA_A}, {"empty.bin", {}}});
     const size_t offsetOfEmpty = PACKAGE_OFFSET + 16 + 128 + LONG_NAME_SIZE;
-    const uint32_t beyond = 0x100000;
-    std::memcpy(&patch[offsetOfEmpty], &beyond, 4);
+    PutU32(patch, offsetOfEmpty, 0x100000);
     const PackageVerdict verdict = Judge(patch);
     EXPECT_EQ(verdict.result, UPDATE_OK) << "the run reads nothing of it";
     EXPECT_EQ(verdict.listState, LIST_NO_ENTRY);

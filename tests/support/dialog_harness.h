@@ -15,22 +15,12 @@
 
 namespace testing_support {
 
-inline void ResetDialogState() {
-    progressDialogHandle = nullptr;
-    cancelRequested = 0;
-    abortRequested = 0;
-}
+void ResetDialogState();
 
 // Handles whatever the window manager left queued (paints, activation), so a test
 // starts from an empty queue. Dispatched rather than dropped: a dropped WM_PAINT
 // would come back at once.
-inline void HandleQueuedMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
+void HandleQueuedMessages();
 
 // One message seen by the window manager on this thread: sent ones through a
 // WH_CALLWNDPROC hook, posted ones as they leave the queue (WH_GETMESSAGE).
@@ -47,31 +37,15 @@ public:
 
     bool Installed() const { return sentHook.Installed() && postedHook.Installed(); }
 
-    int Count(HWND window, UINT message, WPARAM wParam) const {
-        int count = 0;
-        for (const SeenMessage& m : seen) count += m.window == window && m.message == message && m.wParam == wParam;
-        return count;
-    }
+    int Count(HWND window, UINT message, WPARAM wParam) const;
 
     std::vector<SeenMessage> seen;
 
 private:
-    static LRESULT CALLBACK OnSent(int code, WPARAM wParam, LPARAM lParam) {
-        if (code == HC_ACTION && current) {
-            const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
-            current->seen.push_back({m->hwnd, m->message, m->wParam});
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-    static LRESULT CALLBACK OnPosted(int code, WPARAM wParam, LPARAM lParam) {
-        if (code == HC_ACTION && wParam == PM_REMOVE && current) {
-            const MSG* m = reinterpret_cast<const MSG*>(lParam);
-            current->seen.push_back({m->hwnd, m->message, m->wParam});
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
+    static LRESULT CALLBACK OnSent(int code, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK OnPosted(int code, WPARAM wParam, LPARAM lParam);
 
-    static inline MessageRecorder* current = nullptr;
+    static MessageRecorder* current;
     ThreadHook sentHook{WH_CALLWNDPROC, OnSent};
     ThreadHook postedHook{WH_GETMESSAGE, OnPosted};
 };
@@ -80,23 +54,10 @@ private:
 // test program: created hidden, stored in progressDialogHandle, then shown;
 // `activate` brings it to the front as a freshly started program is. The flags
 // and this thread's queue are clean when it is handed out.
-inline HWND OpenProgressDialog(bool activate = false) {
-    ResetDialogState();
-    HandleQueuedMessages();
-    if (!CreateProgressDialog(GetModuleHandleA(nullptr))) return nullptr;
-    HWND dialog = progressDialogHandle;
-    ShowWindow(dialog, activate ? SW_SHOWNORMAL : SW_SHOWNA);
-    if (activate) SetForegroundWindow(dialog);
-    HandleQueuedMessages();
-    return dialog;
-}
+HWND OpenProgressDialog(bool activate = false);
 
 // Destroys the dialog unless the run already did, and leaves flags and queue clean.
-inline void CloseProgressDialog(HWND dialog) {
-    if (dialog && IsWindow(dialog)) DestroyWindow(dialog);
-    ResetDialogState();
-    HandleQueuedMessages();
-}
+void CloseProgressDialog(HWND dialog);
 
 class ProgressDialogTest : public ::testing::Test {
 protected:

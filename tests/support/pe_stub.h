@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "support/package_builder.h"
+
 namespace testing_support {
 
 constexpr uint16_t PE_MACHINE_I386 = 0x014C;
@@ -27,18 +29,17 @@ inline std::vector<uint8_t> StubImage(const StubShape& shape = StubShape()) {
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 11));
     std::memset(image.data(), 0, directories + 16 * 8);
     const auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&image[at], &v, sizeof v); };
-    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&image[at], &v, sizeof v); };
     image[0] = 'M';
     image[1] = 'Z';
-    put32(0x3C, static_cast<uint32_t>(pe));
+    PutU32(image, 0x3C, static_cast<uint32_t>(pe));
     std::memcpy(&image[pe], "PE\0\0", 4);
     put16(pe + 4, shape.machine);
     put16(pe + 4 + 16, static_cast<uint16_t>(directories + 16 * 8 - optional));
     put16(optional, wide ? 0x20B : 0x10B);
     put16(optional + 68, shape.subsystem);
-    put32(directories - 4, 16);
-    put32(directories + 4 * 8, shape.certificateSize ? static_cast<uint32_t>(shape.size) : 0);
-    put32(directories + 4 * 8 + 4, shape.certificateSize);
+    PutU32(image, directories - 4, 16);
+    PutU32(image, directories + 4 * 8, shape.certificateSize ? static_cast<uint32_t>(shape.size) : 0);
+    PutU32(image, directories + 4 * 8 + 4, shape.certificateSize);
     return image;
 }
 

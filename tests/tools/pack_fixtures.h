@@ -30,7 +30,10 @@
 namespace pack_fixtures {
 
 using Bytes = std::vector<uint8_t>;
+using testing_support::BytesOf;
+using testing_support::ChecksumOf;
 using testing_support::GeneratedBytes;
+using testing_support::PutU32;
 using testing_support::StubImage;
 
 // "ソフト" in UTF-8 and in Shift-JIS; the trail byte of "ソ" is 0x5C.
@@ -82,18 +85,7 @@ inline Bytes ReadFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The reference checksum, fed one byte at a time.
-inline Bytes ChecksumOf(const Bytes& data) {
-    RunningChecksum state{};
-    for (uint8_t b : data) UpdateReference(state, &b, 1);
-    Bytes out(CHECKSUM_SIZE);
-    StoreChecksum(state, out.data());
-    return out;
-}
-
 inline Bytes ChecksumBytes(const uint8_t* checksum) { return Bytes(checksum, checksum + CHECKSUM_SIZE); }
-
-inline void PutU32(Bytes& bytes, size_t at, uint32_t value) { std::memcpy(bytes.data() + at, &value, sizeof value); }
 
 inline Bytes ListFile(const std::vector<std::pair<std::string, Bytes>>& records, uint32_t reserved = 0) {
     std::vector<HashValueRecord> stored;
@@ -202,8 +194,6 @@ inline Bytes MinimalProgram() {
     PutU32(image, section + 20, 0x200);  // raw pointer
     return image;
 }
-
-inline Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 using GameFiles = std::map<std::string, Bytes>;  // relative path ("/" between folders) -> content
 

@@ -23,6 +23,7 @@
 #include "support/host_links.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
+#include "support/reliability_tally.h"
 #include "support/win_files.h"
 #include "support/window_watch.h"
 #include "ui/texts.h"
@@ -66,15 +67,10 @@ std::string Describe(uint32_t seed, int index, Twist twist) {
            std::to_string(seed) + ")";
 }
 
-uint32_t Seed() {
-    const char* text = std::getenv("SUNDRIFT_SEED");
-    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 0)) : DEFAULT_SEED;
-}
-
 // The installed game: a few archives, a folder, the list with a record of a
 // file that is gone, and the uninstaller's list. Links go beside the game.
-void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std::vector<TestRecord>& records,
-                 HostLinks& links) {
+void InstallTwistedGame(const std::string& game, Twist twist, std::mt19937& random, std::vector<TestRecord>& records,
+                        HostLinks& links) {
     CreateDirectoryA(game.c_str(), nullptr);
     if (twist == TWIST_FOLDER_LINK) {
         CreateDirectoryA((game + "-bgm").c_str(), nullptr);
@@ -82,16 +78,14 @@ void InstallGame(const std::string& game, Twist twist, std::mt19937& random, std
     } else {
         CreateDirectoryA((game + "\\bgm").c_str(), nullptr);
     }
+    std::vector<TestEntry> files;
     for (const char* name : {"data1.arc", "data2.arc", "bgm\\op.ogg"}) {
-        const Bytes data = GeneratedBytes(100 + random() % 3000, random());
-        WriteWholeFile(game + "\\" + name, data);
-        records.push_back({name, ChecksumOf(data)});
+        files.push_back({name, GeneratedBytes(100 + random() % 3000, random())});
     }
-    records.push_back({"gone.arc", Bytes(8, 0x11)});
-    WriteWholeFile(game + "\\KVX.hvl", HashValueListBytes(records));
     std::string uninstall = "KVX.hvl\ndata1.arc\ndata2.arc\nbgm\\op.ogg\n";
     if (twist == TWIST_BAD_UNINSTALL_LIST) uninstall.insert(4, 1, '\0');
-    if (twist != TWIST_NO_UNINSTALL_LIST) WriteWholeFile(game + "\\uninst.lst", BytesOf(uninstall + '\0'));
+    EXPECT_TRUE(InstallGame(game, files, uninstall, &records));
+    if (twist == TWIST_NO_UNINSTALL_LIST) DeleteFileA((game + "\\uninst.lst").c_str());
     if (twist == TWIST_TARGET_IS_FOLDER) CreateDirectoryA((game + "\\new.arc").c_str(), nullptr);
     if (twist == TWIST_TEMPORARY_BLOCKED) CreateDirectoryA((game + "\\data2.arc.tmp").c_str(), nullptr);
     if (twist == TWIST_LIST_HARD_LINK) {
@@ -199,7 +193,7 @@ void ExpectTwistPredicted(Twist twist, const Preview& preview, const std::string
 }
 
 TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
-    const uint32_t seed = Seed();
+    const uint32_t seed = TestSeed(DEFAULT_SEED);
     std::mt19937 random(seed);
     const Bytes updater = ReadWholeFile(BinFolder() + "\\sundrift-updater.exe");
     ASSERT_FALSE(updater.empty());
@@ -211,7 +205,7 @@ TEST(PackPreview, PredictsTheUpdatersExitCodeAndTheFolderItLeaves) {
         const std::string game = root / "game", patch = root / "patch.exe";
         std::vector<TestRecord> records;
         HostLinks links;
-        InstallGame(game, twist, random, records, links);
+        InstallTwistedGame(game, twist, random, records, links);
         const Case made = MakePatch(twist, updater, random, records);
         ASSERT_TRUE(WriteWholeFile(patch, made.patch));
         ASSERT_TRUE(RegisterInstallFolder(game));

@@ -262,6 +262,7 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     EXPECT_EQ(report["entries"][1]["installName"], u8"ソフト\\ソフト.txt") << "Shift-JIS shown as UTF-8";
     const ToolRun twice = RunTool(folder, "sign patch.exe --cert=a.pem --cert b.pem --key k.pem");
     EXPECT_EQ(twice.status, 2u);
+    EXPECT_EQ(twice.out, "");
     EXPECT_EQ(twice.err.find("sundrift-pack: sign: --cert is given 2 times; give it once\nusage: sundrift-pack sign "),
               0u)
         << twice.err;
