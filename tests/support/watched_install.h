@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "install/uninstall_text.h"
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
 #include "package/package_format.h"
@@ -298,8 +299,12 @@ inline std::string CheckInterruptedRun(const FolderSnapshot& before, const Folde
     }
     for (const auto& item : now) {
         if (old.count(item.first) || replaced.count(item.first)) continue;
-        const bool temporary = EndsWith(item.first, ".tmp") &&
-                               replaced.count(item.first.substr(0, item.first.size() - 4)) && !IsFolder(item.second);
+        // A killed run may leave its temporary files and the lists' scratch files, which the next run replaces.
+        const bool scratch = item.first == SnapshotKey(INSTALLED_LIST_SCRATCH_NAME) ||
+                             item.first == SnapshotKey(UNINSTALL_LIST_SCRATCH_NAME);
+        const bool temporary = (scratch || (EndsWith(item.first, ".tmp") &&
+                                            replaced.count(item.first.substr(0, item.first.size() - 4)))) &&
+                               !IsFolder(item.second);
         if (!temporary) problems += " appeared " + item.first + ";";
     }
     return problems;

@@ -242,7 +242,12 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     const ToolRun inspected = RunTool(folder, "inspect --json -- \"" + options.out + "\"");
     EXPECT_EQ(inspected.status, 0u) << inspected.output;
     nlohmann::ordered_json report;
-    ASSERT_NO_THROW(report = nlohmann::ordered_json::parse(inspected.output)) << inspected.output;
+    // The stub's bytes after its headers draw a warning on standard error, which shares the file.
+    const size_t open = inspected.output.find('{'), close = inspected.output.rfind('}');
+    ASSERT_TRUE(open != std::string::npos && close != std::string::npos) << inspected.output;
+    ASSERT_NO_THROW(report = nlohmann::ordered_json::parse(inspected.output.substr(open, close + 1 - open)))
+        << inspected.output;
+    EXPECT_NE(inspected.output.find("warning: the program image is not followed by zero bytes"), std::string::npos);
     EXPECT_EQ(report.begin().key(), "fileSize");
     EXPECT_EQ(report["accepted"], true);
     ASSERT_EQ(report["entries"].size(), 2u);
