@@ -2,7 +2,7 @@
 // same warm buffer in the same run. Best of several repetitions; GB/s is
 // 10^9 bytes per second.
 //   checksum_bench [MiB]   buffer size, 64 MiB unless given
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #include <chrono>
 #include <cstdio>

@@ -15,7 +15,7 @@
 #include "plain_copy.h"
 #include "ui/monitor_list.h"
 #include "ui/progress_controls.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "install/install_paths.h"
 #include "io/copy_buffer.h"
 #include "io/file_handle.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "package/package_index.h"
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 #include "ui/message_pump.h"
 
 namespace {

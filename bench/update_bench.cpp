@@ -27,7 +27,7 @@
 #include "bench_folders.h"
 #include "support/installed_game.h"
 #include "support/window_watch.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 #include "working_set_probe.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "entry/outcome.h"
 
-#include "entry/outcome_text.h"
-#include "ui/texts.h"
+#include "entry/portable/outcome_text.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The message boxes of the program and the message for each result of the run.
 #include <windows.h>
 
-#include "package/update_result.h"
+#include "package/portable/update_result.h"
 
 void ShowInformation(const char* text);
 void ShowWarning(const char* text);

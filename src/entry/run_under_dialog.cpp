@@ -7,7 +7,7 @@
 #include "install/update_run.h"
 #include "ui/monitor_list.h"
 #include "ui/progress_controls.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "entry/outcome.h"
 #include "entry/program_names.h"
 #include "entry/run_under_dialog.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

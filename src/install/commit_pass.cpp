@@ -4,7 +4,7 @@
 #include "install/installed_list.h"
 #include "install/link_guard.h"
 #include "install/uninstall_list.h"
-#include "package/install_names.h"
+#include "package/portable/install_names.h"
 #include "package/lower_case.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // Moves the verified temporary files into place and updates the installed lists.
 #include <cstdint>
 
-#include "package/update_result.h"
+#include "package/portable/update_result.h"
 
 // Renames "<folder>\<name>.tmp" onto "<folder>\<name>" for every name in index
 // order, then prunes the installed hash-value list and extends "uninst.lst".

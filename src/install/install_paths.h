@@ -2,7 +2,7 @@
 // Paths inside the install folder, built into MAX_PATH buffers.
 #include <windows.h>
 
-#include "package/install_names.h"
+#include "package/portable/install_names.h"
 
 static_assert(MAX_PATH == UPDATER_PATH_SIZE, "install paths are built into MAX_PATH buffers");
 

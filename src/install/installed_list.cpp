@@ -5,11 +5,11 @@
 
 #include "install/install_paths.h"
 #include "install/list_file.h"
-#include "install/record_probe.h"
-#include "package/hash_value_bytes.h"
-#include "package/install_names.h"
+#include "install/portable/record_probe.h"
+#include "package/portable/hash_value_bytes.h"
+#include "package/portable/install_names.h"
 #include "package/lower_case.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "install/install_paths.h"
 #include "package/lower_case.h"
-#include "package/multibyte_walk.h"
+#include "package/portable/multibyte_walk.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Reading and replacing the small list files of the install folder.
 #include <cstdint>
 
-#include "install/list_size.h"
+#include "install/portable/list_size.h"
 #include "io/file_handle.h"
 
 // Opens `path` for reading when it is a plain file (see IsPlainFileAt) of at

@@ -7,7 +7,7 @@
 
 #include "install/install_paths.h"
 #include "install/list_file.h"
-#include "install/uninstall_text.h"
+#include "install/portable/uninstall_text.h"
 
 static_assert(sizeof UNINSTALL_LIST_SCRATCH_NAME <= sizeof UNINSTALL_LIST_NAME,
               "a scratch path longer than the list's would not fit where the list's does");

@@ -3,7 +3,7 @@
 // names, then one NUL.
 #include <cstdint>
 
-#include "install/uninstall_text.h"
+#include "install/portable/uninstall_text.h"
 
 
 // Appends, each as "name\n", the names (up to the null pointer) that the list's

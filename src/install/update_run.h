@@ -1,6 +1,6 @@
 #pragma once
 // The one operation that performs the update.
-#include "package/update_result.h"
+#include "package/portable/update_result.h"
 
 // Extracts the package appended to the running executable into `installFolder`
 // (no trailing backslash), verifies, commits and cleans up. The progress dialog

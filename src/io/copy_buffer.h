@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "io/chunk_size.h"
+#include "io/portable/chunk_size.h"
 
 struct CopyBufferRelease {
     void operator()(uint8_t* buffer) const;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "io/seek_limit.h"
+#include "io/portable/seek_limit.h"
 
 // What Size gives when the size cannot be had.
 constexpr uint64_t UNKNOWN_FILE_SIZE = UINT64_MAX;

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "package/hash_value_bytes.h"
+#include "package/portable/hash_value_bytes.h"
 #include "package/lower_case.h"
-#include "package/package_layout.h"
+#include "package/portable/package_layout.h"
 
 namespace {
 

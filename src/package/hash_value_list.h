@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "io/file_handle.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "package/package_index.h"
-#include "package/record_lookup.h"
-#include "package/update_result.h"
+#include "package/portable/record_lookup.h"
+#include "package/portable/update_result.h"
 
 // An absent list and an empty one look the same: count 0.
 struct HashValueList {

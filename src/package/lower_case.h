@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "package/name_rules.h"
+#include "package/portable/name_rules.h"
 
 // Lower-cases a NUL-terminated string in place. A pair whose mapping fails
 // empties the string; a lead byte right before the terminator is kept alone.

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "package/package_layout.h"
+#include "package/portable/package_layout.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "ui/monitor_list.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 HWND progressDialogHandle = nullptr;
 int cancelRequested = 0;

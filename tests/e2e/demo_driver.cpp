@@ -12,7 +12,7 @@
 #include <string>
 
 #include "support/window_watch.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 
 #include "entry/program_names.h"
 #include "install/uninstall_list.h"
-#include "package/package_format.h"
-#include "package/update_result.h"
+#include "package/portable/package_format.h"
+#include "package/portable/update_result.h"
 #include "support/folder_snapshot.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
@@ -34,7 +34,7 @@
 #include "support/win_files.h"
 #include "support/window_watch.h"
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 using namespace testing_support;
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "entry/program_names.h"
 #include "support/dialog_harness.h"
 #include "ui/monitor_list.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 using namespace testing_support;
 

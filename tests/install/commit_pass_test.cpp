@@ -7,7 +7,7 @@
 
 #include "install/installed_list.h"
 #include "install/uninstall_list.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "support/failing_allocation.h"
 #include "support/host_links.h"
 #include "support/install_names.h"

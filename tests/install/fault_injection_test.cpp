@@ -17,7 +17,7 @@
 #include "install/installed_list.h"
 #include "install/uninstall_list.h"
 #include "install/update_run.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"

@@ -19,9 +19,9 @@
 
 #include "install/link_guard.h"
 #include "install/update_run.h"
-#include "io/chunk_size.h"
+#include "io/portable/chunk_size.h"
 #include "pack_inspect.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"

@@ -18,7 +18,7 @@
 #include "install/commit_pass.h"
 #include "install/installed_list.h"
 #include "install/uninstall_list.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "support/folder_snapshot.h"
 #include "support/install_names.h"
 #include "support/package_builder.h"

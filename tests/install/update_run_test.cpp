@@ -13,8 +13,8 @@
 
 #include "install/installed_list.h"
 #include "install/uninstall_list.h"
-#include "io/chunk_size.h"
-#include "package/package_format.h"
+#include "io/portable/chunk_size.h"
+#include "package/portable/package_format.h"
 #include "support/dialog_harness.h"
 #include "support/failing_allocation.h"
 #include "support/folder_snapshot.h"
@@ -23,7 +23,7 @@
 #include "support/win_files.h"
 #include "support/windows_answers.h"
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 using namespace testing_support;
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "package/hash_value_bytes.h"
-#include "package/install_names.h"
-#include "package/package_layout.h"
-#include "package/package_verdict.h"
+#include "package/portable/hash_value_bytes.h"
+#include "package/portable/install_names.h"
+#include "package/portable/package_layout.h"
+#include "package/portable/package_verdict.h"
 #include "support/package_builder.h"
 
 using namespace testing_support;

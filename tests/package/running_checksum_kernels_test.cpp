@@ -1,6 +1,6 @@
 // Every kernel this processor runs must give the byte loop's 8 bytes for any
 // bytes, any starting state and any way of cutting the input.
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 
 namespace testing_support {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "package/package_format.h"
-#include "package/running_checksum.h"
+#include "package/portable/package_format.h"
+#include "package/portable/running_checksum.h"
 
 namespace testing_support {
 

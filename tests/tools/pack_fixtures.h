@@ -23,7 +23,7 @@
 #include "pack_diff.h"
 #include "pack_inspect.h"
 #include "pack_list.h"
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 #include "support/package_builder.h"
 #include "support/pe_stub.h"
 

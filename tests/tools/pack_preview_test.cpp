@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "pack_preview.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 #include "support/folder_snapshot.h"
 #include "support/host_links.h"
 #include "support/installed_game.h"
@@ -26,7 +26,7 @@
 #include "support/reliability_tally.h"
 #include "support/win_files.h"
 #include "support/window_watch.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 using namespace testing_support;
 

@@ -15,7 +15,7 @@
 #include "pack_text.h"
 #include "package/hash_value_list.h"
 #include "package/lower_case.h"
-#include "package/multibyte_walk.h"
+#include "package/portable/multibyte_walk.h"
 #include "package/package_index.h"
 #include "support/folder_snapshot.h"
 #include "support/process_start.h"

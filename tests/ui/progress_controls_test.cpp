@@ -12,7 +12,7 @@
 #include "support/dialog_harness.h"
 #include "ui/monitor_list.h"
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

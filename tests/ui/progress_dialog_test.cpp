@@ -10,7 +10,7 @@
 #include "support/dialog_harness.h"
 #include "ui/message_pump.h"
 #include "ui/resource_ids.h"
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The texts as the user sees them: Shift-JIS bytes, lengths and the ideographic
 // spaces that pad the message texts to one width.
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 #include <windows.h>
 

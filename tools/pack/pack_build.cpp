@@ -10,9 +10,9 @@
 #include "pack_paths.h"
 #include "pack_read_ahead.h"
 #include "pack_text.h"
-#include "package/install_names.h"
-#include "package/package_layout.h"
-#include "package/running_checksum.h"
+#include "package/portable/install_names.h"
+#include "package/portable/package_layout.h"
+#include "package/portable/running_checksum.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "io/seek_limit.h"
+#include "io/portable/seek_limit.h"
 #include "pack_stub.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 
 // Written when the short index is asked for: any magic but PACKAGE_MAGIC
 // selects the 32-byte entries.

@@ -10,8 +10,8 @@
 #include "pack_paths.h"
 #include "pack_text.h"
 #include "pack_tree.h"
-#include "install/uninstall_text.h"
-#include "package/running_checksum.h"
+#include "install/portable/uninstall_text.h"
+#include "package/portable/running_checksum.h"
 
 namespace {
 

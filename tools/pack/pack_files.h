@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "io/chunk_size.h"
-#include "package/running_checksum.h"
+#include "io/portable/chunk_size.h"
+#include "package/portable/running_checksum.h"
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }

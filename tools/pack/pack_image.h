@@ -3,7 +3,7 @@
 // its sections end, and where the certificate table of a signed patch lies.
 #include <cstdint>
 
-#include "package/package_verdict.h"
+#include "package/portable/package_verdict.h"
 
 struct ImageLayout {
     bool isProgram = false;       // MZ and PE headers that can be followed

@@ -8,8 +8,8 @@
 #include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
-#include "package/package_layout.h"
-#include "package/record_lookup.h"
+#include "package/portable/package_layout.h"
+#include "package/portable/record_lookup.h"
 
 namespace {
 

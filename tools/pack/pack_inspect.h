@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pack_image.h"
-#include "package/package_verdict.h"
+#include "package/portable/package_verdict.h"
 
 struct Inspection {
     PackageVerdict verdict;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "package/install_names.h"
-#include "package/record_lookup.h"
+#include "package/portable/install_names.h"
+#include "package/portable/record_lookup.h"
 #include "pack_paths.h"
 #include "pack_text.h"
 

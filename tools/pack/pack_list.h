@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pack_files.h"
-#include "package/hash_value_bytes.h"
+#include "package/portable/hash_value_bytes.h"
 
 // The record's path up to its terminator, or all 56 bytes when it has none.
 std::string RecordPath(const HashValueRecord& record);

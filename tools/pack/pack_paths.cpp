@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "package/install_names.h"
-#include "package/multibyte_walk.h"
+#include "package/portable/install_names.h"
+#include "package/portable/multibyte_walk.h"
 #include "pack_text.h"
 
 namespace {

@@ -4,19 +4,19 @@
 #include <cstring>
 #include <memory>
 
-#include "entry/outcome_text.h"
-#include "install/list_size.h"
-#include "install/record_probe.h"
-#include "install/uninstall_text.h"
+#include "entry/portable/outcome_text.h"
+#include "install/portable/list_size.h"
+#include "install/portable/record_probe.h"
+#include "install/portable/uninstall_text.h"
 #include "pack_files.h"
 #include "pack_inspect.h"
 #include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
-#include "package/install_names.h"
-#include "package/multibyte_walk.h"
-#include "package/package_format.h"
+#include "package/portable/install_names.h"
+#include "package/portable/multibyte_walk.h"
+#include "package/portable/package_format.h"
 
 namespace {
 

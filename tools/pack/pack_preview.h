@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/update_result.h"
+#include "package/portable/update_result.h"
 
 struct PreviewEntry {
     std::string storedName;   // Shift-JIS, as in the index

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 
 enum class ChunkWalk {
     DONE,         // every chunk up to the end of the file was consumed

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "pack_files.h"
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "package/name_rules.h"
+#include "package/portable/name_rules.h"
 
 // Strict UTF-8 to code page 932: false when any character has no exact
 // Shift-JIS form (best-fit and one-way mappings such as the yen sign count as none).

@@ -2,16 +2,16 @@
 
 #include <cstring>
 
-#include "install/record_probe.h"
+#include "install/portable/record_probe.h"
 #include "pack_build.h"
 #include "pack_files.h"
 #include "pack_json.h"
 #include "pack_list.h"
 #include "pack_text.h"
 #include "pack_tree.h"
-#include "package/multibyte_walk.h"
-#include "package/record_lookup.h"
-#include "package/running_checksum.h"
+#include "package/portable/multibyte_walk.h"
+#include "package/portable/record_lookup.h"
+#include "package/portable/running_checksum.h"
 
 namespace {
 

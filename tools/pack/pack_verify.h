@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 
 enum class RecordState { MATCHES, DIFFERS, MISSING, UNREADABLE };
 

@@ -1,6 +1,6 @@
-#include "entry/outcome_text.h"
+#include "entry/portable/outcome_text.h"
 
-#include "ui/texts.h"
+#include "ui/portable/texts.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "package/multibyte_walk.h"
+#include "package/portable/multibyte_walk.h"
 
 bool IsCp932LeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);

@@ -2,8 +2,8 @@
 // Which entry holds the package's list, and which record covers an entry.
 #include <cstdint>
 
-#include "package/name_rules.h"
-#include "package/package_format.h"
+#include "package/portable/name_rules.h"
+#include "package/portable/package_format.h"
 
 // True when the stored name, lower-cased, is "kvx.hvl": the first such entry holds the list.
 bool IsListEntryName(const char* storedName, const NameRules& rules);

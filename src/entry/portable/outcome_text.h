@@ -1,6 +1,6 @@
 #pragma once
 // Which message the player sees for a result of the update run.
-#include "package/update_result.h"
+#include "package/portable/update_result.h"
 
 // The box's text (in the build's execution character set), or null for a
 // cancel, a close of the dialog, or any value the run does not produce.

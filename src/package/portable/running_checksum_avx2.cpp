@@ -1,6 +1,6 @@
 // Update with 256-bit vectors: one 32-byte block at a time, sixteen even and
 // sixteen odd bytes as 16-bit words, whose low bytes come out as in 8-bit arithmetic.
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #if CHECKSUM_X86_KERNELS
 #include <immintrin.h>

@@ -9,7 +9,7 @@
 // the inner sum is a plain prefix sum carried from block to block.
 // The full mix after a step of two blocks is mix * 233^64 + sum of
 // b_k * 233^(63-k) mod 2^32: one multiply per step keeps its chain short.
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 
 #include <cstddef>
 #include <cstdint>

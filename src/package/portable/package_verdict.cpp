@@ -1,11 +1,11 @@
-#include "package/package_verdict.h"
+#include "package/portable/package_verdict.h"
 
 #include <cstring>
 
-#include "io/chunk_size.h"
-#include "package/package_layout.h"
-#include "package/record_lookup.h"
-#include "package/running_checksum.h"
+#include "io/portable/chunk_size.h"
+#include "package/portable/package_layout.h"
+#include "package/portable/record_lookup.h"
+#include "package/portable/running_checksum.h"
 
 namespace {
 

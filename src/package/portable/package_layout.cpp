@@ -1,4 +1,4 @@
-#include "package/package_layout.h"
+#include "package/portable/package_layout.h"
 
 #include <cstring>
 

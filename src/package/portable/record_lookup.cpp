@@ -1,4 +1,4 @@
-#include "package/record_lookup.h"
+#include "package/portable/record_lookup.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 namespace {
 

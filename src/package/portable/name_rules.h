@@ -5,7 +5,7 @@
 // (IsAnsiLeadByte, LoweredCopy); the packer under code page 932.
 #include <cstddef>
 
-#include "package/multibyte_walk.h"
+#include "package/portable/multibyte_walk.h"
 
 struct NameRules {
     LeadByteTest isLeadByte;

@@ -1,4 +1,4 @@
-#include "package/install_names.h"
+#include "package/portable/install_names.h"
 
 #include <cstring>
 

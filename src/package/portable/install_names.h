@@ -1,7 +1,7 @@
 #pragma once
 // The rules the update run applies to an install name before it writes
 // anything; a name that breaks one makes the package damaged.
-#include "package/name_rules.h"
+#include "package/portable/name_rules.h"
 
 // What the run's temporary names end in; no install name does.
 constexpr char TEMPORARY_SUFFIX[] = ".tmp";

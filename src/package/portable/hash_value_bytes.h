@@ -5,7 +5,7 @@
 // game folder, a file of the publisher's) and decide what a fault means to them.
 #include <cstdint>
 
-#include "package/package_format.h"
+#include "package/portable/package_format.h"
 
 // Whether a list loaded, is absent, or why it is damaged. The reading itself
 // gives LIST_LOADED or one of the faults from LIST_HEADER_SHORT on; the

@@ -1,4 +1,4 @@
-#include "package/hash_value_bytes.h"
+#include "package/portable/hash_value_bytes.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "package/running_checksum.h"
+#include "package/portable/running_checksum.h"
 
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #include <cstring>
 

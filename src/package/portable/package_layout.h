@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "io/seek_limit.h"
-#include "package/package_format.h"
+#include "io/portable/seek_limit.h"
+#include "package/portable/package_format.h"
 
 // The magic compared over all 12 bytes: equal selects the 128-byte entries,
 // anything else the 32-byte ones.

@@ -1,7 +1,7 @@
 // Update with 512-bit vectors: a whole 64-byte step per vector, thirty-two even
 // and thirty-two odd bytes as 16-bit words. The low-byte factors repeat every
 // 32 bytes, so each 256-bit array of them serves both halves of a vector.
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #if CHECKSUM_AVX512_KERNEL
 // GCC 12's 512-bit intrinsics start some results from a deliberately undefined

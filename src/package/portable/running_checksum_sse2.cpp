@@ -1,6 +1,6 @@
 // Update with 128-bit vectors: 16 bytes at a time, eight even and eight odd
 // bytes as 16-bit words, whose low bytes come out as in 8-bit arithmetic.
-#include "package/running_checksum_kernels.h"
+#include "package/portable/running_checksum_kernels.h"
 
 #if CHECKSUM_X86_KERNELS
 #include <emmintrin.h>

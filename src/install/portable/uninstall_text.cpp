@@ -1,4 +1,4 @@
-#include "install/uninstall_text.h"
+#include "install/portable/uninstall_text.h"
 
 #include <cstdio>
 #include <cstring>

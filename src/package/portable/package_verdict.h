@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "package/hash_value_bytes.h"
-#include "package/install_names.h"
-#include "package/package_format.h"
-#include "package/update_result.h"
+#include "package/portable/hash_value_bytes.h"
+#include "package/portable/install_names.h"
+#include "package/portable/package_format.h"
+#include "package/portable/update_result.h"
 
 // The patch file as the verdict reads it.
 struct PackageReader {
