@@ -336,8 +336,8 @@ void DeclareInspect(CLI::App& tool, CheckValues& v, int& status) {
     CLI::App* command = AddCommand(
         tool, "inspect",
         "Prints the layout, entries, list records and checksums of a patch, judged by the updater's own rules.\n\n"
-        "\"REJECTED\" and exit 1 exactly when the updater would end as a damaged package (or with too many "
-        "entries) before installing anything; warnings for what it takes but a publisher would not want (no list, "
+        "\"REJECTED\" and exit 1 exactly when the updater would end before installing anything, whatever the "
+        "game folder holds (a damaged package, too many entries, a name no file may have); warnings for what it takes but a publisher would not want (no list, "
         "stray bytes, ...). Reports the signature (certificate table): its offset and size, and warns when it is "
         "not last in the file or bytes follow the last entry. Exit status: 0 accepted, 1 rejected, unreadable, "
         "or accepted with warnings under --strict, 2 bad usage.");
