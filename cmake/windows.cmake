@@ -3,6 +3,11 @@ add_compile_options(-fexec-charset=CP932)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 # Programs must run in a bare Wine prefix: no MinGW runtime DLLs beside them.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# The same sources give the same bytes, wherever and whenever they are built: the
+# linker writes zero for the PE header's time stamp (and so the same checksum),
+# and any source or build path the compiler would record is made relative.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=;-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
 
 # Cross-built tests run through this wrapper: one prefix of the build's word size in
 # the build tree, code page 932, a persistent wineserver and an Xvfb display.

@@ -457,4 +457,29 @@ TEST(PackBuild, NoFileTakesTheNameTheListIsLoadedFrom) {
     ExpectRefused(bench, "the entry the updater loads the package's list from");
 }
 
+// The same stub and files give the same patch, whatever order the files were
+// written in, their times, the time zone, or what the heap held.
+TEST(PackBuild, TheSameFilesGiveTheSameBytes) {
+    Folder folder;
+    const GameFiles files = {{"a.arc", GeneratedBytes(70000, 1)}, {"b.arc", GeneratedBytes(3, 2)},
+                             {"sub/c.arc", GeneratedBytes(1000, 3)}, {"z.txt", {}}};
+    WriteGame(folder / "first", files, {});
+    WriteReversed(folder / "second", files, 1000000000);
+    WriteFile(folder / "stub.exe", StubImage());
+    WriteFile(folder / "KVX.hvl", ListFile({{"b.arc", Bytes(CHECKSUM_SIZE, 7)}, {"old.arc", Bytes(CHECKSUM_SIZE, 8)}}, 5));
+    const auto build = [&](const std::string& copy, const std::string& out) {
+        const std::string files = folder / copy;
+        return " build --stub " + Quote(folder / "stub.exe") + " --base-list " + Quote(folder / "KVX.hvl") +
+               " --out " + Quote(folder / out) + " " + Quote(files + "/z.txt") + " " + Quote(files + "/sub/c.arc") +
+               "=sub\\\\c.arc " + Quote(files + "/a.arc") + " " + Quote(files + "/b.arc");
+    };
+    ASSERT_EQ(CliInFirstSetting(build("first", "1.exe")).status, 0);
+    ASSERT_EQ(CliInSecondSetting(build("second", "2.exe")).status, 0);
+    Inspection inspection;
+    std::string error;
+    ASSERT_TRUE(InspectPatch(folder / "1.exe", inspection, error));
+    EXPECT_TRUE(inspection.problems.empty() && inspection.verdict.entries.size() == 5);
+    EXPECT_TRUE(ReadFile(folder / "1.exe") == ReadFile(folder / "2.exe"));
+}
+
 }  // namespace

@@ -125,4 +125,21 @@ TEST(PackDiff, RefusesWhatTheUpdaterCannotDoNamingTheFiles) {
     refused([](TwoVersions& v) { v.options.build.out = v.options.newDir + "/data/s.arc"; }, "/new/data/s.arc\", which");
 }
 
+// A diff of the same two folders gives the same patch every time, also when
+// NEW is a copy written in another order at another time.
+TEST(PackDiff, TheSameFoldersGiveTheSameBytes) {
+    TwoVersions versions;
+    versions.Plan();
+    WriteReversed(versions.folder / "copy", versions.fresh, 1000000000);
+    const std::string stub = " diff --stub " + Quote(versions.options.build.stub) + " --out ";
+    const std::string folders = " " + Quote(versions.options.oldDir) + " ";
+    ASSERT_EQ(CliInFirstSetting(stub + Quote(versions.folder / "1.exe") + folders + Quote(versions.options.newDir)).status, 0);
+    ASSERT_EQ(CliInSecondSetting(stub + Quote(versions.folder / "2.exe") + folders + Quote(versions.options.newDir)).status, 0);
+    ASSERT_EQ(CliInSecondSetting(stub + Quote(versions.folder / "3.exe") + folders + Quote(versions.folder / "copy")).status, 0);
+    const Bytes first = ReadFile(versions.folder / "1.exe");
+    EXPECT_GT(first.size(), PACKAGE_OFFSET);
+    EXPECT_TRUE(first == ReadFile(versions.folder / "2.exe"));
+    EXPECT_TRUE(first == ReadFile(versions.folder / "3.exe"));
+}
+
 }  // namespace

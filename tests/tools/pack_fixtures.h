@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,6 +157,15 @@ inline CliRun ShellRun(const std::string& shellCommand) {
 
 inline CliRun Cli(const std::string& arguments) { return ShellRun(Quote(PACKER_PATH) + " " + arguments); }
 
+// Runs of the tool that must write the same bytes: another time zone, and
+// the heap filled with other bytes before each allocation (glibc's perturb).
+inline CliRun CliInFirstSetting(const std::string& arguments) {
+    return ShellRun("TZ=UTC MALLOC_PERTURB_=165 " + Quote(PACKER_PATH) + " " + arguments);
+}
+inline CliRun CliInSecondSetting(const std::string& arguments) {
+    return ShellRun("TZ=Asia/Tokyo MALLOC_PERTURB_=90 " + Quote(PACKER_PATH) + " " + arguments);
+}
+
 // A run of the tool with its standard output and standard error apart.
 struct SplitRun {
     int status;
@@ -215,6 +225,18 @@ inline void WriteGame(const std::string& root, const GameFiles& files, const std
         listed.push_back({path, checksum});
     }
     if (!records.empty()) WriteFile(root + "/KVX.hvl", ListFile(listed));
+}
+
+// A second copy of `files` under `root`, written last first and dated
+// `seconds`: a folder listing and the files' times tell it from the first.
+inline void WriteReversed(const std::string& root, const GameFiles& files, time_t seconds) {
+    mkdir(root.c_str(), 0777);
+    for (auto file = files.rbegin(); file != files.rend(); ++file) {
+        const std::string path = root + "/" + file->first;
+        WriteFile(path, file->second);
+        const timeval times[2] = {{seconds, 0}, {seconds, 0}};
+        utimes(path.c_str(), times);
+    }
 }
 
 struct TwoVersions {

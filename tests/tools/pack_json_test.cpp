@@ -17,7 +17,7 @@ using Json = nlohmann::ordered_json;
 using Keys = std::vector<std::string>;
 
 const Keys INSPECT_KEYS = {"fileSize", "magic", "count", "layout", "dataBase", "entries", "list",
-                           "signature", "problems", "warnings", "result", "accepted"};
+                           "signature", "sha256", "problems", "warnings", "result", "accepted"};
 const Keys DIFF_KEYS = {"old", "new", "dryRun", "files", "missing", "skipped", "warnings", "refusals", "totals", "written"};
 const Keys PREVIEW_KEYS = {"result", "exitCode", "message", "failedEntry", "failure", "entries", "list", "uninstallList"};
 const Keys VERIFY_KEYS = {"list", "records", "matching", "differing", "missing", "unreadable", "strict", "passed"};
@@ -69,6 +69,10 @@ TEST(PackJson, Inspect) {
     EXPECT_EQ(report["entries"][1]["computed"], report["entries"][1]["expected"]);
     EXPECT_EQ(KeysOf(report["list"]), (Keys{"entry", "loaded", "note", "reserved", "records"}));
     EXPECT_EQ(KeysOf(report["list"]["records"][0]), (Keys{"path", "terminated", "checksum"}));
+    const Inspection inspection = bench.Inspect();
+    EXPECT_EQ(report["sha256"], (Json{{"program", HexBytes(inspection.provenance.program->data(), SHA256_SIZE)},
+                                      {"package", HexBytes(inspection.provenance.package->data(), SHA256_SIZE)},
+                                      {"authenticode", HexBytes(inspection.provenance.authenticode->data(), SHA256_SIZE)}}));
 
     Bytes patchBytes = ReadFile(bench.options.out);
     patchBytes.push_back(0);

@@ -2,10 +2,13 @@
 // time stamp from a local server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
 #include "pack_build.h"
+#include "pack_files.h"
 #include "pack_inspect.h"
 #include "pack_sign.h"
 #include "tools/pack_fixtures.h"
@@ -101,6 +104,55 @@ TEST(PackSign, SignsTheWholePatchAndInspectFindsTheSignature) {
     EXPECT_EQ(inspection.warnings, std::vector<std::string>{"1 bytes after the last entry are no signature"});
     EXPECT_FALSE(SignPatch(options, error));
     EXPECT_NE(error.find("after its last entry"), std::string::npos) << error;
+}
+
+std::string Hex(const std::optional<Sha256Digest>& digest) {
+    return digest ? HexBytes(digest->data(), SHA256_SIZE) : "none";
+}
+
+// The digest sha256sum prints for what `shellCommand` writes.
+std::string Sha256Sum(const std::string& shellCommand) {
+    const CliRun run = ShellRun(shellCommand + " | sha256sum");
+    return run.output.substr(0, 2 * SHA256_SIZE);
+}
+
+// What a rebuild is compared by: the program image as sha256sum gives the
+// stub, the package, and the digest the signature covers, the same before
+// signing (when the file is padded as the signing tool pads it) and after.
+TEST(PackSign, SigningKeepsTheDigestsARebuildIsComparedBy) {
+    SigningBench signing(70001);
+    ASSERT_TRUE(signing.ready);
+    Workbench& bench = signing.bench;
+    SignOptions& options = signing.options;
+    std::string error;
+    ASSERT_TRUE(SignPatch(options, error)) << error;
+    const Inspection before = bench.Inspect(), after = bench.Inspect(options.out);
+    ASSERT_NE(before.verdict.fileSize % CERTIFICATE_ALIGNMENT, 0u) << "the signing tool pads this patch";
+    EXPECT_EQ(Hex(before.provenance.program), Sha256Sum("cat " + Quote(bench.options.stub)));
+    EXPECT_EQ(Hex(before.provenance.package), Sha256Sum("tail -c +262145 " + Quote(bench.options.out)));
+    EXPECT_EQ(Hex(after.provenance.package), Hex(before.provenance.package));
+    EXPECT_EQ(Hex(after.provenance.authenticode), Hex(before.provenance.authenticode));
+    std::string told = ShellRun("osslsigncode verify -CAfile " + Quote(options.cert) + " -in " + Quote(options.out)).output;
+    std::transform(told.begin(), told.end(), told.begin(), [](unsigned char c) { return std::tolower(c); });
+    EXPECT_NE(told.find("current message digest    : " + Hex(before.provenance.authenticode)), std::string::npos) << told;
+
+    // A tool that signs other bytes than the patch's (here: its PE time stamp
+    // changed) makes a valid signature of another file: refused, nothing left.
+    Folder elsewhere;
+    const std::string copy = elsewhere / "copy.exe", tool = bench.folder / "tool.sh";
+    WriteFile(tool, BytesOf("#!/bin/bash\nargs=(\"$@\")\nfor i in \"${!args[@]}\"; do\n"
+                            "  if [ \"$1\" = sign ] && [ \"${args[$i]}\" = -in ]; then\n"
+                            "    cp \"${args[$((i + 1))]}\" " + Quote(copy) + " || exit 1\n"
+                            "    printf '\\001' | dd of=" + Quote(copy) + " bs=1 seek=72 conv=notrunc status=none\n"
+                            "    args[$((i + 1))]=" + Quote(copy) + "\n  fi\ndone\nexec osslsigncode \"${args[@]}\"\n"));
+    chmod(tool.c_str(), 0755);
+    options.tool = tool;
+    options.out = bench.folder / "other.exe";
+    const std::set<std::string> names = bench.folder.Names();
+    EXPECT_FALSE(SignPatch(options, error));
+    EXPECT_NE(error.find("the signature covers other bytes than the patch's"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(copy).size(), before.verdict.fileSize) << "the tool signed the changed copy";
+    EXPECT_EQ(bench.folder.Names(), names);
 }
 
 // A time-stamping server named with --timestamp countersigns the signature, so

@@ -19,6 +19,7 @@
 #include "package/package_index.h"
 #include "support/folder_snapshot.h"
 #include "support/process_start.h"
+#include "support/unix_shell.h"
 #include "support/host_links.h"
 #include "support/import_hook.h"
 #include "support/package_builder.h"
@@ -260,6 +261,9 @@ TEST(PackerUnderWine, CommandLineAndJson) {
     EXPECT_EQ(inspected.err, "sundrift-pack: inspect: warning: " + report["warnings"][0].get<std::string>() + "\n");
     ASSERT_EQ(report["entries"].size(), 2u);
     EXPECT_EQ(report["entries"][1]["installName"], u8"ソフト\\ソフト.txt") << "Shift-JIS shown as UTF-8";
+    std::string summed;
+    ASSERT_EQ(RunUnixShell("tail -c +262145 " + testing_support::Quoted(UnixPathOf(options.out)) + " | sha256sum", &summed), 0);
+    EXPECT_EQ(report["sha256"]["package"], summed.substr(0, 64)) << "Windows' own SHA-256, as sha256sum gives it";
     const ToolRun twice = RunTool(folder, "sign patch.exe --cert=a.pem --cert b.pem --key k.pem");
     EXPECT_EQ(twice.status, 2u);
     EXPECT_EQ(twice.out, "");

@@ -273,7 +273,7 @@ void DeclareSign(CLI::App& tool, SignOptions& options, int& status) {
     CLI::App* command = AddCommand(
         tool, "sign",
         "Signs a finished patch with osslsigncode (Authenticode, SHA-256), so the elevation prompt names the "
-        "publisher, then verifies it.\n\n"
+        "publisher, then verifies it and that it covers the patch's own bytes.\n\n"
         "Refuses a file that is no patch or is signed already. Nothing may be appended to a signed patch. "
         "Exit status: 0 signed, 1 refused or failed (nothing written), 2 bad usage.");
     AddArgument(*command, "PATCH", options.patch, "the patch");
@@ -337,9 +337,11 @@ void DeclareInspect(CLI::App& tool, CheckValues& v, int& status) {
         tool, "inspect",
         "Prints the layout, entries, list records and checksums of a patch, judged by the updater's own rules.\n\n"
         "\"REJECTED\" and exit 1 exactly when the updater would end before installing anything, whatever the "
-        "game folder holds (a damaged package, too many entries, a name no file may have); warnings for what it takes but a publisher would not want (no list, "
-        "stray bytes, ...). Reports the signature (certificate table): its offset and size, and warns when it is "
-        "not last in the file or bytes follow the last entry. Exit status: 0 accepted, 1 rejected, unreadable, "
+        "game folder holds (a damaged package, too many entries, a name no file may have); warnings for what it "
+        "takes but a publisher would not want (no list, stray bytes, ...). Reports the signature (certificate table): its offset and size, and warns when it is "
+        "not last in the file or bytes follow the last entry. Prints the SHA-256 of the program image, of the "
+        "package, and of what an Authenticode signature covers (the same for a signed patch and its unsigned "
+        "rebuild). Exit status: 0 accepted, 1 rejected, unreadable, "
         "or accepted with warnings under --strict, 2 bad usage.");
     AddArgument(*command, "PATCH", v.path, "the patch");
     AddJson(*command, v.json);

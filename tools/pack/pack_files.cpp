@@ -265,11 +265,17 @@ bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& err
     return true;
 }
 
-std::string ChecksumHex(const uint8_t checksum[8]) {
-    char hex[2 * 8 + 1];
-    for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", checksum[i]);
+std::string HexBytes(const uint8_t* bytes, size_t size) {
+    std::string hex;
+    char pair[3];
+    for (size_t i = 0; i < size; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        hex += pair;
+    }
     return hex;
 }
+
+std::string ChecksumHex(const uint8_t checksum[8]) { return HexBytes(checksum, 8); }
 
 bool StderrIsTerminal() {
 #ifdef _WIN32

@@ -75,6 +75,8 @@ void RemoveFile(const std::string& path);
 // False, with the cause in `error`, on failure.
 bool ChecksumFile(const std::string& path, uint8_t checksum[8], std::string& error);
 
+// Two lower-case hex digits per byte, in the bytes' order (as sha256sum prints).
+std::string HexBytes(const uint8_t* bytes, size_t size);
 // Sixteen hex digits of the stored byte order.
 std::string ChecksumHex(const uint8_t checksum[8]);
 

@@ -10,6 +10,7 @@ constexpr uint32_t COFF_HEADER_SIZE = 20;
 constexpr uint16_t OPTIONAL_HEADER_PE32 = 0x10B;
 constexpr uint16_t OPTIONAL_HEADER_PE32_PLUS = 0x20B;
 constexpr uint32_t SIZE_OF_HEADERS_AT = 60;
+constexpr uint32_t CHECKSUM_AT = 64;
 constexpr uint32_t DIRECTORY_COUNT_AT_PE32 = 92;
 constexpr uint32_t DIRECTORY_COUNT_AT_PE32_PLUS = 108;
 constexpr uint32_t SECURITY_DIRECTORY = 4;
@@ -70,11 +71,14 @@ ImageLayout ReadImageLayout(const PackageReader& reader) {
     if (!ReadU32(reader, optional + countAt, directories)) return layout;
     layout.imageEnd = headersSize;
     if (!SectionsEnd(reader, optional + optionalSize, sections, layout.imageEnd)) return layout;
+    layout.checksumAt = optional + CHECKSUM_AT;
     uint32_t certificateOffset = 0;
-    const uint64_t security = optional + countAt + 4 + uint64_t{SECURITY_DIRECTORY} * 8;
+    const uint64_t security = optional + countAt + 4 + uint64_t{SECURITY_DIRECTORY} * DIRECTORY_ENTRY_SIZE;
     if (directories > SECURITY_DIRECTORY && ReadU32(reader, security, certificateOffset) &&
-        ReadU32(reader, security + 4, layout.certificateSize) && layout.certificateSize > 0) {
-        layout.certificateOffset = certificateOffset;  // a file offset, unlike the other directories
+        ReadU32(reader, security + 4, layout.certificateSize)) {
+        layout.certificateEntryAt = security;
+        // A file offset, unlike the other directories.
+        if (layout.certificateSize > 0) layout.certificateOffset = certificateOffset;
     }
     layout.isProgram = true;
     return layout;

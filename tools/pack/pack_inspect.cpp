@@ -35,6 +35,12 @@ std::string Hex32(uint32_t value) {
     return text;
 }
 
+std::string HexOffset(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
 std::string EntryLabel(const EntryVerdict& entry, size_t j) {
     return "entry " + std::to_string(j) + " " + DisplayName(entry.storedName);
 }
@@ -221,6 +227,16 @@ Json SignatureJson(const Inspection& inspection) {
                 {"afterEntries", image.certificateOffset >= inspection.dataEnd}};
 }
 
+Json DigestOrNull(const std::optional<Sha256Digest>& digest) {
+    return digest ? Json(HexBytes(digest->data(), digest->size())) : Json(nullptr);
+}
+
+Json ProvenanceJson(const Provenance& provenance) {
+    return Json{{"program", DigestOrNull(provenance.program)},
+                {"package", DigestOrNull(provenance.package)},
+                {"authenticode", DigestOrNull(provenance.authenticode)}};
+}
+
 void PrintJson(const Inspection& inspection, FILE* out) {
     const PackageVerdict& in = inspection.verdict;
     Json report{{"fileSize", in.fileSize}};
@@ -235,6 +251,7 @@ void PrintJson(const Inspection& inspection, FILE* out) {
     report["entries"] = entries;
     report["list"] = ListJson(in);
     report["signature"] = SignatureJson(inspection);
+    report["sha256"] = ProvenanceJson(inspection.provenance);
     report["problems"] = inspection.problems;
     report["warnings"] = inspection.warnings;
     report["result"] = Hex32(in.result);
@@ -256,6 +273,22 @@ void PrintChecks(const PackageVerdict& in, FILE* out) {
         std::fprintf(out, "check %2zu   %s record %d (%s), computed %s, expected %s: %s\n", j,
                      PadToColumns(DisplayName(e.storedName), 24).c_str(), e.record, DisplayName(RecordPath(r)).c_str(),
                      computed.c_str(), ChecksumHex(r.checksum).c_str(), equal ? "ok" : "DIFFERS");
+    }
+}
+
+void PrintProvenance(const Provenance& provenance, FILE* out) {
+    if (provenance.program) {
+        std::fprintf(out, "sha256     program      %s (bytes 0 to %s)\n",
+                     HexBytes(provenance.program->data(), SHA256_SIZE).c_str(), HexOffset(provenance.programEnd).c_str());
+    }
+    if (provenance.package) {
+        std::fprintf(out, "sha256     package      %s (bytes %s to %s)\n",
+                     HexBytes(provenance.package->data(), SHA256_SIZE).c_str(), HexOffset(PACKAGE_OFFSET).c_str(),
+                     HexOffset(provenance.packageEnd).c_str());
+    }
+    if (provenance.authenticode) {
+        std::fprintf(out, "sha256     authenticode %s (what a signature covers: the same signed or not)\n",
+                     HexBytes(provenance.authenticode->data(), SHA256_SIZE).c_str());
     }
 }
 
@@ -288,13 +321,14 @@ void PrintText(const Inspection& inspection, FILE* out) {
     }
     PrintChecks(in, out);
     if (IsSigned(inspection)) {
-        std::fprintf(out, "signature  certificate table at 0x%08llX, %u bytes%s\n",
-                     static_cast<unsigned long long>(inspection.image.certificateOffset),
+        std::fprintf(out, "signature  certificate table at %s, %u bytes%s\n",
+                     HexOffset(inspection.image.certificateOffset).c_str(),
                      inspection.image.certificateSize,
                      SignatureInPlace(inspection) ? ", after the last entry and last in the file" : "");
     } else if (inspection.image.isProgram) {
         std::fprintf(out, "signature  none: Windows names the publisher \"Unknown publisher\"\n");
     }
+    PrintProvenance(inspection.provenance, out);
     for (const std::string& problem : inspection.problems) std::fprintf(out, "problem    %s\n", problem.c_str());
     std::fprintf(out, "%s\n", inspection.problems.empty() ? "accepted" : "REJECTED");
 }
@@ -327,6 +361,10 @@ bool InspectPatch(const std::string& path, Inspection& inspection, std::string& 
     reading.progress.enabled = false;
     CollectProblems(inspection);
     CollectWarnings(reader, inspection);
+    if (!ComputeProvenance(reader, inspection.image, inspection.dataEnd, inspection.provenance)) {
+        error = Quoted(path) + ": cannot read it through";
+        return false;
+    }
     return true;
 }
 

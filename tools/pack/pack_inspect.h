@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pack_image.h"
+#include "pack_provenance.h"
 #include "package/portable/package_verdict.h"
 
 struct Inspection {
@@ -19,12 +20,13 @@ struct Inspection {
 
     ImageLayout image;     // the program before the package, and a signature's place
     uint64_t dataEnd = 0;  // where the last entry's data end
+    Provenance provenance;
 };
 
 // A certificate table stands in the program's headers.
 inline bool IsSigned(const Inspection& inspection) { return inspection.image.certificateSize > 0; }
 
-// False only when the file cannot be opened or measured.
+// False only when the file cannot be opened, measured or read through.
 // With `progress`, the bytes read are shown on a terminal.
 bool InspectPatch(const std::string& path, Inspection& inspection, std::string& error, bool progress = false);
 

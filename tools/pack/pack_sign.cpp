@@ -93,12 +93,16 @@ std::string UnsignableBecause(const Inspection& inspection) {
     return "";
 }
 
-// The signed file must be the patch with only the signature appended.
-std::string SignedBadlyBecause(const Inspection& inspection, uint64_t unsignedSize) {
+// The signed file must be the patch with only the signature added: what the
+// signature covers is the patch's own bytes, so a rebuild can be compared.
+std::string SignedBadlyBecause(const Inspection& inspection, const Inspection& patch) {
     if (!inspection.problems.empty()) return "the signed file is no longer accepted: " + inspection.problems[0];
     if (!IsSigned(inspection)) return "the signed file carries no certificate table";
     if (!inspection.warnings.empty()) return "the signed file: " + inspection.warnings[0];
-    if (inspection.image.certificateOffset < unsignedSize) return "the signature does not follow the package";
+    if (inspection.image.certificateOffset < patch.verdict.fileSize) return "the signature does not follow the package";
+    if (inspection.provenance.authenticode != patch.provenance.authenticode) {
+        return "the signature covers other bytes than the patch's: the signing tool changed more than it may";
+    }
     return "";
 }
 
@@ -123,7 +127,7 @@ bool RunStep(const std::vector<std::string>& args, const std::string& what, std:
 }
 
 bool SignAndCheck(const SignOptions& options, const std::string& out, const std::string& temp,
-                  uint64_t unsignedSize, std::string& error) {
+                  const Inspection& patch, std::string& error) {
     std::vector<std::string> sign = {options.tool, "sign", "-certs", options.cert, "-key", options.key, "-n",
                                      options.name.empty() ? BaseName(out) : options.name, "-h", "sha256"};
     if (!options.timestamp.empty()) sign.insert(sign.end(), {"-ts", options.timestamp});
@@ -135,7 +139,7 @@ bool SignAndCheck(const SignOptions& options, const std::string& out, const std:
     }
     Inspection signedPatch;
     if (!Inspect(temp, signedPatch, error)) return false;
-    error = SignedBadlyBecause(signedPatch, unsignedSize);
+    error = SignedBadlyBecause(signedPatch, patch);
     return error.empty();
 }
 
@@ -166,7 +170,7 @@ bool SignPatch(const SignOptions& options, std::string& error) {
     // The tool writes only a file that does not exist yet; the name stays ours.
     placeholder.reset();
     RemoveFile(temp);
-    const bool signedWell = SignAndCheck(options, out, temp, patch.verdict.fileSize, error);
+    const bool signedWell = SignAndCheck(options, out, temp, patch, error);
     if (signedWell && MoveOnto(temp, out)) {
         KeepTemporaryOutput();
         return true;
