@@ -14,8 +14,8 @@
 #include "entry/outcome.h"
 #include "plain_copy.h"
 #include "ui/monitor_list.h"
-#include "ui/progress_controls.h"
 #include "ui/portable/texts.h"
+#include "ui/progress_controls.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "install/install_paths.h"
 #include "io/copy_buffer.h"
 #include "io/file_handle.h"
-#include "package/portable/package_format.h"
 #include "package/package_index.h"
+#include "package/portable/package_format.h"
 #include "package/portable/running_checksum.h"
 #include "ui/message_pump.h"
 

@@ -6,8 +6,8 @@
 #include "entry/program_names.h"
 #include "install/update_run.h"
 #include "ui/monitor_list.h"
-#include "ui/progress_controls.h"
 #include "ui/portable/texts.h"
+#include "ui/progress_controls.h"
 
 namespace {
 

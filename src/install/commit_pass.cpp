@@ -4,8 +4,8 @@
 #include "install/installed_list.h"
 #include "install/link_guard.h"
 #include "install/uninstall_list.h"
-#include "package/portable/install_names.h"
 #include "package/lower_case.h"
+#include "package/portable/install_names.h"
 
 namespace {
 

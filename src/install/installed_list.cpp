@@ -6,9 +6,9 @@
 #include "install/install_paths.h"
 #include "install/list_file.h"
 #include "install/portable/record_probe.h"
+#include "package/lower_case.h"
 #include "package/portable/hash_value_bytes.h"
 #include "package/portable/install_names.h"
-#include "package/lower_case.h"
 #include "package/portable/package_format.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "package/portable/hash_value_bytes.h"
 #include "package/lower_case.h"
+#include "package/portable/hash_value_bytes.h"
 #include "package/portable/package_layout.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "io/file_handle.h"
-#include "package/portable/package_format.h"
 #include "package/package_index.h"
+#include "package/portable/package_format.h"
 #include "package/portable/record_lookup.h"
 #include "package/portable/update_result.h"
 

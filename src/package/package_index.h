@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "package/portable/update_result.h"
 #include "io/file_handle.h"
 #include "package/portable/package_format.h"
+#include "package/portable/update_result.h"
 
 struct PackageIndex {
     bool longEntries = false;

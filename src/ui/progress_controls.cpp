@@ -5,9 +5,9 @@
 #include <cstdio>
 
 #include "ui/monitor_list.h"
+#include "ui/portable/texts.h"
 #include "ui/progress_dialog.h"
 #include "ui/resource_ids.h"
-#include "ui/portable/texts.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "ui/resource_ids.h"
 #include "ui/portable/texts.h"
+#include "ui/resource_ids.h"
 
 HWND progressDialogHandle = nullptr;
 int cancelRequested = 0;

@@ -30,11 +30,11 @@
 #include "support/package_builder.h"
 #include "support/reliability_tally.h"
 #include "support/watched_install.h"
-#include "support/window_names.h"
 #include "support/win_files.h"
+#include "support/window_names.h"
 #include "support/window_watch.h"
-#include "ui/resource_ids.h"
 #include "ui/portable/texts.h"
+#include "ui/resource_ids.h"
 
 using namespace testing_support;
 

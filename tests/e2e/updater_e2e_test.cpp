@@ -11,15 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "support/window_watch.h"
 #include "entry/program_names.h"
-#include "package/portable/update_result.h"
 #include "package/portable/package_format.h"
+#include "package/portable/update_result.h"
 #include "support/installed_game.h"
 #include "support/package_builder.h"
 #include "support/process_start.h"
 #include "support/unix_shell.h"
 #include "support/win_files.h"
+#include "support/window_watch.h"
 #include "ui/portable/texts.h"
 
 namespace {

@@ -22,8 +22,8 @@
 #include "support/package_builder.h"
 #include "support/win_files.h"
 #include "support/windows_answers.h"
-#include "ui/resource_ids.h"
 #include "ui/portable/texts.h"
+#include "ui/resource_ids.h"
 
 using namespace testing_support;
 

@@ -13,8 +13,8 @@
 
 #include "support/dialog_harness.h"
 #include "ui/message_pump.h"
-#include "ui/resource_ids.h"
 #include "ui/portable/texts.h"
+#include "ui/resource_ids.h"
 
 namespace {
 

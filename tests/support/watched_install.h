@@ -34,8 +34,8 @@
 
 #include "io/file_handle.h"
 #include "package/hash_value_list.h"
-#include "package/portable/package_format.h"
 #include "package/package_index.h"
+#include "package/portable/package_format.h"
 #include "package/portable/update_result.h"
 #include "support/folder_snapshot.h"
 #include "support/package_builder.h"

@@ -15,15 +15,15 @@
 #include "pack_text.h"
 #include "package/hash_value_list.h"
 #include "package/lower_case.h"
-#include "package/portable/multibyte_walk.h"
 #include "package/package_index.h"
+#include "package/portable/multibyte_walk.h"
 #include "support/folder_snapshot.h"
-#include "support/process_start.h"
-#include "support/unix_shell.h"
 #include "support/host_links.h"
 #include "support/import_hook.h"
 #include "support/package_builder.h"
 #include "support/pe_stub.h"
+#include "support/process_start.h"
+#include "support/unix_shell.h"
 #include "support/win_files.h"
 
 using namespace testing_support;

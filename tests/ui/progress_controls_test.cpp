@@ -11,8 +11,8 @@
 
 #include "support/dialog_harness.h"
 #include "ui/monitor_list.h"
-#include "ui/resource_ids.h"
 #include "ui/portable/texts.h"
+#include "ui/resource_ids.h"
 
 namespace {
 

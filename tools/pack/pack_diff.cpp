@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "install/portable/uninstall_text.h"
 #include "pack_files.h"
 #include "pack_json.h"
 #include "pack_list.h"
@@ -10,7 +11,6 @@
 #include "pack_paths.h"
 #include "pack_text.h"
 #include "pack_tree.h"
-#include "install/portable/uninstall_text.h"
 #include "package/portable/running_checksum.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "package/portable/install_names.h"
-#include "package/portable/record_lookup.h"
 #include "pack_paths.h"
 #include "pack_text.h"
+#include "package/portable/install_names.h"
+#include "package/portable/record_lookup.h"
 
 std::string RecordPath(const HashValueRecord& record) {
     const void* end = std::memchr(record.path, 0, sizeof record.path);

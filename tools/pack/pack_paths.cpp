@@ -2,9 +2,9 @@
 
 #include <vector>
 
+#include "pack_text.h"
 #include "package/portable/install_names.h"
 #include "package/portable/multibyte_walk.h"
-#include "pack_text.h"
 
 namespace {
 
