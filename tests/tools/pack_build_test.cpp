@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -317,24 +318,29 @@ TEST(PackBuild, OutputNeverOverwritesASource) {
     unlink((bench.folder / "pipe").c_str());
 }
 
+// `bench` builds as it stands; with `grow` applied it is refused, naming `mention`.
+void ExpectFitsThenRefused(Workbench& bench, const char* fits, const std::function<void()>& grow,
+                           const std::string& mention) {
+    EXPECT_TRUE(BuildPatch(bench.options).ok) << fits;
+    std::remove(bench.options.out.c_str());
+    grow();
+    ExpectRefused(bench, mention);
+}
+
 TEST(PackBuild, NameLengthLimits) {
     {
         // Only the list's name can use the whole field: a file's name must fit its record too.
         Workbench bench;
         bench.Add("x", 1);
         bench.options.listName = std::string(LONG_NAME_SIZE - 1, 'n');
-        EXPECT_TRUE(BuildPatch(bench.options).ok) << "95 bytes fit the long index";
-        std::remove(bench.options.out.c_str());
-        bench.options.listName += "n";
-        ExpectRefused(bench, "at most 95");
+        ExpectFitsThenRefused(bench, "95 bytes fit the long index", [&] { bench.options.listName += "n"; },
+                              "at most 95");
     }
     {
         Workbench bench;
         bench.Add("x", 1, "d/" + std::string(RECORD_PATH_SIZE - 3, 'p'));
-        EXPECT_TRUE(BuildPatch(bench.options).ok) << "55 bytes fit a record";
-        std::remove(bench.options.out.c_str());
-        bench.options.inputs[0].installPath += "p";
-        ExpectRefused(bench, "at most 55");
+        ExpectFitsThenRefused(bench, "55 bytes fit a record", [&] { bench.options.inputs[0].installPath += "p"; },
+                              "at most 55");
     }
     {
         // 19 characters of two bytes each: 38 bytes of Shift-JIS, 57 of UTF-8.
@@ -348,10 +354,8 @@ TEST(PackBuild, NameLengthLimits) {
         Workbench bench;
         bench.options.shortIndex = true;
         bench.Add("x", 1, "sub/" + std::string(SHORT_NAME_SIZE - 1, 's'));
-        EXPECT_TRUE(BuildPatch(bench.options).ok) << "15 bytes fit the short index";
-        std::remove(bench.options.out.c_str());
-        bench.options.inputs[0].installPath += "s";
-        ExpectRefused(bench, "at most 15");
+        ExpectFitsThenRefused(bench, "15 bytes fit the short index",
+                              [&] { bench.options.inputs[0].installPath += "s"; }, "at most 15");
     }
     {
         Workbench bench;
@@ -473,8 +477,8 @@ TEST(PackBuild, TheSameFilesGiveTheSameBytes) {
                " --out " + Quote(folder / out) + " " + Quote(files + "/z.txt") + " " + Quote(files + "/sub/c.arc") +
                "=sub\\\\c.arc " + Quote(files + "/a.arc") + " " + Quote(files + "/b.arc");
     };
-    ASSERT_EQ(CliInFirstSetting(build("first", "1.exe")).status, 0);
-    ASSERT_EQ(CliInSecondSetting(build("second", "2.exe")).status, 0);
+    ASSERT_EQ(CliIn(FIRST_SETTING, build("first", "1.exe")).status, 0);
+    ASSERT_EQ(CliIn(SECOND_SETTING, build("second", "2.exe")).status, 0);
     Inspection inspection;
     std::string error;
     ASSERT_TRUE(InspectPatch(folder / "1.exe", inspection, error));

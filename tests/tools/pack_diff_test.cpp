@@ -133,9 +133,9 @@ TEST(PackDiff, TheSameFoldersGiveTheSameBytes) {
     WriteReversed(versions.folder / "copy", versions.fresh, 1000000000);
     const std::string stub = " diff --stub " + Quote(versions.options.build.stub) + " --out ";
     const std::string folders = " " + Quote(versions.options.oldDir) + " ";
-    ASSERT_EQ(CliInFirstSetting(stub + Quote(versions.folder / "1.exe") + folders + Quote(versions.options.newDir)).status, 0);
-    ASSERT_EQ(CliInSecondSetting(stub + Quote(versions.folder / "2.exe") + folders + Quote(versions.options.newDir)).status, 0);
-    ASSERT_EQ(CliInSecondSetting(stub + Quote(versions.folder / "3.exe") + folders + Quote(versions.folder / "copy")).status, 0);
+    ASSERT_EQ(CliIn(FIRST_SETTING, stub + Quote(versions.folder / "1.exe") + folders + Quote(versions.options.newDir)).status, 0);
+    ASSERT_EQ(CliIn(SECOND_SETTING, stub + Quote(versions.folder / "2.exe") + folders + Quote(versions.options.newDir)).status, 0);
+    ASSERT_EQ(CliIn(SECOND_SETTING, stub + Quote(versions.folder / "3.exe") + folders + Quote(versions.folder / "copy")).status, 0);
     const Bytes first = ReadFile(versions.folder / "1.exe");
     EXPECT_GT(first.size(), PACKAGE_OFFSET);
     EXPECT_TRUE(first == ReadFile(versions.folder / "2.exe"));

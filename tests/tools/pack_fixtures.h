@@ -157,13 +157,13 @@ inline CliRun ShellRun(const std::string& shellCommand) {
 
 inline CliRun Cli(const std::string& arguments) { return ShellRun(Quote(PACKER_PATH) + " " + arguments); }
 
-// Runs of the tool that must write the same bytes: another time zone, and
-// the heap filled with other bytes before each allocation (glibc's perturb).
-inline CliRun CliInFirstSetting(const std::string& arguments) {
-    return ShellRun("TZ=UTC MALLOC_PERTURB_=165 " + Quote(PACKER_PATH) + " " + arguments);
-}
-inline CliRun CliInSecondSetting(const std::string& arguments) {
-    return ShellRun("TZ=Asia/Tokyo MALLOC_PERTURB_=90 " + Quote(PACKER_PATH) + " " + arguments);
+// Settings under which the tool must write the same bytes: another time zone,
+// and the heap filled with other bytes before each allocation (glibc's perturb).
+const std::string FIRST_SETTING = "TZ=UTC MALLOC_PERTURB_=165";
+const std::string SECOND_SETTING = "TZ=Asia/Tokyo MALLOC_PERTURB_=90";
+
+inline CliRun CliIn(const std::string& setting, const std::string& arguments) {
+    return ShellRun(setting + " " + Quote(PACKER_PATH) + " " + arguments);
 }
 
 // A run of the tool with its standard output and standard error apart.

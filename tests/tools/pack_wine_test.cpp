@@ -51,6 +51,15 @@ Bytes EntryChecksum(FileHandle& image, const PackageIndex& index, uint32_t j) {
     return ChecksumOf(data);
 }
 
+// Build options with a stub written into `folder` and the patch beside it.
+BuildOptions StubAndPatchIn(const TempFolder& folder) {
+    BuildOptions options;
+    options.stub = folder / "stub.exe";
+    options.out = folder / "patch.exe";
+    EXPECT_TRUE(WriteWholeFile(options.stub, StubImage()));
+    return options;
+}
+
 void BuildAndReadBack(bool shortIndex) {
     TempFolder folder("pack");
     const std::vector<PackedFile> files = {
@@ -59,11 +68,8 @@ void BuildAndReadBack(bool shortIndex) {
         {"sofuto.txt", u8"ソフト\\ソフト.txt", "\x83\x5C\x83\x74\x83\x67\\\x83\x5C\x83\x74\x83\x67.txt", GeneratedBytes(77, 3)},
         {"empty.bin", "", "empty.bin", Bytes()},
     };
-    BuildOptions options;
-    options.stub = folder / "stub.exe";
-    options.out = folder / "patch.exe";
+    BuildOptions options = StubAndPatchIn(folder);
     options.shortIndex = shortIndex;
-    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
     for (const PackedFile& file : files) {
         ASSERT_TRUE(WriteWholeFile(folder / file.source, file.data));
         options.inputs.push_back({folder / file.source, file.installPath, !file.installPath.empty()});
@@ -106,10 +112,7 @@ TEST(PackerUnderWine, ShortIndexReadsBackThroughTheUpdater) { BuildAndReadBack(t
 
 TEST(PackerUnderWine, RefusalLeavesNoFiles) {
     TempFolder folder("packno");
-    BuildOptions options;
-    options.stub = folder / "stub.exe";
-    options.out = folder / "patch.exe";
-    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
+    BuildOptions options = StubAndPatchIn(folder);
     ASSERT_TRUE(WriteWholeFile(folder / "a.arc", GeneratedBytes(100, 2)));
     options.inputs.push_back({folder / "a.arc", "..\\a.arc", true});
     EXPECT_FALSE(BuildPatch(options).ok);
@@ -243,10 +246,7 @@ ToolRun RunTool(const TempFolder& folder, const std::string& arguments) {
 
 TEST(PackerUnderWine, CommandLineAndJson) {
     TempFolder folder("packcli");
-    BuildOptions options;
-    options.stub = folder / "stub.exe";
-    options.out = folder / "patch.exe";
-    ASSERT_TRUE(WriteWholeFile(options.stub, StubImage()));
+    BuildOptions options = StubAndPatchIn(folder);
     ASSERT_TRUE(WriteWholeFile(folder / "a.bin", GeneratedBytes(300, 4)));
     options.inputs.push_back({folder / "a.bin", u8"ソフト\\ソフト.txt", true});
     ASSERT_TRUE(BuildPatch(options).ok);
